@@ -1,0 +1,12 @@
+// The one list of viduzo's exported actions. The module definition file of the
+// Windows DLL and the export table of the Linux build are both generated from
+// the VIDUZO_ACTION lines below; add an action here and nowhere else.
+//
+// Every action is `UINT WINAPI Name(MSIHANDLE hInstall)`.
+VIDUZO_ACTION(HideCancelButton)
+VIDUZO_ACTION(GetQVAClientName)
+VIDUZO_ACTION(ValidateClientName)
+VIDUZO_ACTION(ValidateClientName2)
+VIDUZO_ACTION(ValidateClientPath)
+VIDUZO_ACTION(ValidateProgramFolder)
+VIDUZO_ACTION(ValidateProgramFolderHLA)

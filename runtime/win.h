@@ -1,0 +1,364 @@
+// The one header through which viduzo reaches Windows.
+//
+// On Windows (mingw-w64) it includes the system headers. On Linux it declares
+// the same subset of the Win32 and Windows Installer ANSI API with the Windows
+// sizes; the definitions come from winsim. Nothing else in the product includes
+// a Windows header.
+#pragma once
+
+#ifdef _WIN32
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <objbase.h>
+#include <msi.h>
+#include <msiquery.h>
+#include <msidefs.h>
+
+#else  // Linux: declarations implemented by winsim
+
+#include <cstddef>
+#include <cstdint>
+
+#define WINAPI
+#define CALLBACK
+#define APIENTRY
+#define WINBASEAPI
+
+typedef int BOOL;
+typedef unsigned char BYTE;
+typedef uint16_t WORD;
+typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef uint32_t ULONG;
+typedef unsigned int UINT;
+typedef int INT;
+typedef char CHAR;
+typedef char16_t WCHAR;
+typedef char* LPSTR;
+typedef const char* LPCSTR;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
+typedef void* LPVOID;
+typedef const void* LPCVOID;
+typedef DWORD* LPDWORD;
+typedef BYTE* LPBYTE;
+typedef BOOL* LPBOOL;
+typedef int64_t LONGLONG;
+typedef uint64_t ULONGLONG;
+typedef intptr_t INT_PTR;
+typedef uintptr_t UINT_PTR;
+typedef intptr_t LONG_PTR;
+typedef uintptr_t ULONG_PTR;
+typedef ULONG_PTR DWORD_PTR;
+typedef ULONG_PTR SIZE_T;
+typedef LONG HRESULT;
+typedef void* HANDLE;
+typedef HANDLE HGLOBAL;
+typedef HANDLE HLOCAL;
+typedef struct HINSTANCE__* HINSTANCE;
+typedef HINSTANCE HMODULE;
+typedef struct HWND__* HWND;
+typedef int (*FARPROC)();
+typedef uint32_t MSIHANDLE;
+
+#define TRUE 1
+#define FALSE 0
+#define MAX_PATH 260
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+
+#define DLL_PROCESS_DETACH 0
+#define DLL_PROCESS_ATTACH 1
+#define DLL_THREAD_ATTACH 2
+#define DLL_THREAD_DETACH 3
+
+// Error codes
+#define ERROR_SUCCESS 0L
+#define NO_ERROR 0L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_PATH_NOT_FOUND 3L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_OUTOFMEMORY 14L
+#define ERROR_NO_MORE_FILES 18L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_ALREADY_EXISTS 183L
+#define ERROR_MORE_DATA 234L
+#define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_INVALID_DATA 13L
+#define ERROR_BAD_FORMAT 11L
+#define ERROR_CALL_NOT_IMPLEMENTED 120L
+#define ERROR_OPEN_FAILED 110L
+#define ERROR_INSTALL_USEREXIT 1602L
+#define ERROR_INSTALL_FAILURE 1603L
+#define ERROR_UNKNOWN_PROPERTY 1608L
+#define ERROR_UNKNOWN_FEATURE 1606L
+#define ERROR_UNKNOWN_COMPONENT 1607L
+#define ERROR_INVALID_HANDLE_STATE 1609L
+#define ERROR_BAD_QUERY_SYNTAX 1615L
+#define ERROR_INVALID_FIELD 1616L
+#define ERROR_INSTALL_PACKAGE_INVALID 1620L
+#define ERROR_FUNCTION_NOT_CALLED 1626L
+#define ERROR_FUNCTION_FAILED 1627L
+#define ERROR_INVALID_TABLE 1628L
+#define ERROR_DATATYPE_MISMATCH 1629L
+#define ERROR_CREATE_FAILED 1631L
+#define ERROR_INVALID_DATATYPE 1804L
+
+// ---- kernel32 / user32 basics: error codes and flags (winsim kern area) ----
+#define ERROR_INVALID_NAME 123L
+#define ERROR_DIR_NOT_EMPTY 145L
+#define ERROR_BAD_PATHNAME 161L
+#define ERROR_ENVVAR_NOT_FOUND 203L
+#define ERROR_DIRECTORY 267L
+#define ERROR_INVALID_FLAGS 1004L
+#define ERROR_NO_UNICODE_TRANSLATION 1113L
+#define MB_PRECOMPOSED 0x00000001
+#define MB_ERR_INVALID_CHARS 0x00000008
+#define WC_ERR_INVALID_CHARS 0x00000080
+#define WC_NO_BEST_FIT_CHARS 0x00000400
+#define HEAP_NO_SERIALIZE 0x00000001
+#define HEAP_GENERATE_EXCEPTIONS 0x00000004
+#define HEAP_REALLOC_IN_PLACE_ONLY 0x00000010
+#define IDOK 1
+#define IDCANCEL 2
+#define IDABORT 3
+#define IDRETRY 4
+#define IDIGNORE 5
+#define IDYES 6
+#define IDNO 7
+#define MB_OKCANCEL 0x00000001L
+#define MB_YESNO 0x00000004L
+#define MB_ICONERROR 0x00000010L
+#define MB_ICONWARNING 0x00000030L
+#define MB_ICONINFORMATION 0x00000040L
+
+#define S_OK ((HRESULT)0)
+#define E_FAIL ((HRESULT)0x80004005L)
+#define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
+#define FAILED(hr) (((HRESULT)(hr)) < 0)
+
+// ---- kernel32: memory ---------------------------------------------------
+#define HEAP_ZERO_MEMORY 0x00000008
+HANDLE WINAPI GetProcessHeap();
+LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes);
+LPVOID WINAPI HeapReAlloc(HANDLE heap, DWORD flags, LPVOID mem, SIZE_T bytes);
+BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID mem);
+
+// ---- kernel32: errors, modules, debug output ----------------------------
+DWORD WINAPI GetLastError();
+void WINAPI SetLastError(DWORD code);
+HMODULE WINAPI LoadLibraryA(LPCSTR name);
+BOOL WINAPI FreeLibrary(HMODULE module);
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
+HMODULE WINAPI GetModuleHandleA(LPCSTR name);
+void WINAPI OutputDebugStringA(LPCSTR text);
+void WINAPI Sleep(DWORD ms);
+DWORD WINAPI GetTickCount();
+
+// ---- kernel32 / user32: text and code pages -----------------------------
+#define CP_ACP 0
+#define CP_UTF8 65001
+UINT WINAPI GetACP();
+BOOL WINAPI IsDBCSLeadByte(BYTE ch);
+BOOL WINAPI IsDBCSLeadByteEx(UINT codePage, BYTE ch);
+LPSTR WINAPI CharNextA(LPCSTR p);
+LPSTR WINAPI CharPrevA(LPCSTR start, LPCSTR p);
+LPSTR WINAPI CharUpperA(LPSTR text);
+LPSTR WINAPI CharLowerA(LPSTR text);
+int WINAPI lstrlenA(LPCSTR text);
+LPSTR WINAPI lstrcpyA(LPSTR dst, LPCSTR src);
+LPSTR WINAPI lstrcpynA(LPSTR dst, LPCSTR src, int max);
+LPSTR WINAPI lstrcatA(LPSTR dst, LPCSTR src);
+int WINAPI lstrcmpA(LPCSTR a, LPCSTR b);
+int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b);
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int srcLen, LPWSTR dst,
+                               int dstLen);
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, int srcLen, LPSTR dst,
+                               int dstLen, LPCSTR defChar, LPBOOL usedDef);
+int wsprintfA(LPSTR dst, LPCSTR format, ...);
+
+// ---- kernel32: environment, files, INI profiles --------------------------
+DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
+BOOL WINAPI SetEnvironmentVariableA(LPCSTR name, LPCSTR value);
+DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer);
+BOOL WINAPI CreateDirectoryA(LPCSTR path, void* security);
+BOOL WINAPI RemoveDirectoryA(LPCSTR path);
+BOOL WINAPI DeleteFileA(LPCSTR path);
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+#define FILE_ATTRIBUTE_READONLY 0x00000001
+#define FILE_ATTRIBUTE_HIDDEN 0x00000002
+#define FILE_ATTRIBUTE_SYSTEM 0x00000004
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010
+#define FILE_ATTRIBUTE_ARCHIVE 0x00000020
+#define FILE_ATTRIBUTE_NORMAL 0x00000080
+DWORD WINAPI GetFileAttributesA(LPCSTR path);
+DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue,
+                                      LPSTR buffer, DWORD size, LPCSTR file);
+UINT WINAPI GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue, LPCSTR file);
+BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file);
+
+// ---- ole32: GUIDs --------------------------------------------------------
+typedef struct _GUID {
+  uint32_t Data1;
+  uint16_t Data2;
+  uint16_t Data3;
+  uint8_t Data4[8];
+} GUID;
+typedef GUID IID;
+typedef GUID CLSID;
+HRESULT WINAPI CoCreateGuid(GUID* guid);
+int WINAPI StringFromGUID2(const GUID& guid, LPWSTR buffer, int size);
+
+// ---- user32 ----------------------------------------------------------------
+#define MB_OK 0x00000000L
+int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+
+// ---- msi.dll -------------------------------------------------------------
+typedef enum tagINSTALLSTATE {
+  INSTALLSTATE_NOTUSED = -7,
+  INSTALLSTATE_BADCONFIG = -6,
+  INSTALLSTATE_INCOMPLETE = -5,
+  INSTALLSTATE_SOURCEABSENT = -4,
+  INSTALLSTATE_MOREDATA = -3,
+  INSTALLSTATE_INVALIDARG = -2,
+  INSTALLSTATE_UNKNOWN = -1,
+  INSTALLSTATE_BROKEN = 0,
+  INSTALLSTATE_ADVERTISED = 1,
+  INSTALLSTATE_REMOVED = 1,
+  INSTALLSTATE_ABSENT = 2,
+  INSTALLSTATE_LOCAL = 3,
+  INSTALLSTATE_SOURCE = 4,
+  INSTALLSTATE_DEFAULT = 5
+} INSTALLSTATE;
+
+typedef enum tagINSTALLUILEVEL {
+  INSTALLUILEVEL_NOCHANGE = 0,
+  INSTALLUILEVEL_DEFAULT = 1,
+  INSTALLUILEVEL_NONE = 2,
+  INSTALLUILEVEL_BASIC = 3,
+  INSTALLUILEVEL_REDUCED = 4,
+  INSTALLUILEVEL_FULL = 5
+} INSTALLUILEVEL;
+
+typedef enum tagINSTALLMESSAGE {
+  INSTALLMESSAGE_FATALEXIT = 0x00000000L,
+  INSTALLMESSAGE_ERROR = 0x01000000L,
+  INSTALLMESSAGE_WARNING = 0x02000000L,
+  INSTALLMESSAGE_USER = 0x03000000L,
+  INSTALLMESSAGE_INFO = 0x04000000L,
+  INSTALLMESSAGE_FILESINUSE = 0x05000000L,
+  INSTALLMESSAGE_RESOLVESOURCE = 0x06000000L,
+  INSTALLMESSAGE_OUTOFDISKSPACE = 0x07000000L,
+  INSTALLMESSAGE_ACTIONSTART = 0x08000000L,
+  INSTALLMESSAGE_ACTIONDATA = 0x09000000L,
+  INSTALLMESSAGE_PROGRESS = 0x0A000000L,
+  INSTALLMESSAGE_COMMONDATA = 0x0B000000L
+} INSTALLMESSAGE;
+
+typedef int (WINAPI* INSTALLUI_HANDLERA)(LPVOID context, UINT messageType, LPCSTR message);
+
+#define MSIDBOPEN_READONLY ((LPCSTR)0)
+#define MSIDBOPEN_TRANSACT ((LPCSTR)1)
+#define MSIDBOPEN_DIRECT ((LPCSTR)2)
+#define MSIDBOPEN_CREATE ((LPCSTR)3)
+#define MSIDBOPEN_CREATEDIRECT ((LPCSTR)4)
+
+#define MSI_NULL_INTEGER ((int)0x80000000)
+
+typedef enum tagMSIMODIFY {
+  MSIMODIFY_SEEK = -1,
+  MSIMODIFY_REFRESH = 0,
+  MSIMODIFY_INSERT = 1,
+  MSIMODIFY_UPDATE = 2,
+  MSIMODIFY_ASSIGN = 3,
+  MSIMODIFY_REPLACE = 4,
+  MSIMODIFY_MERGE = 5,
+  MSIMODIFY_DELETE = 6,
+  MSIMODIFY_INSERT_TEMPORARY = 7,
+  MSIMODIFY_VALIDATE = 8,
+  MSIMODIFY_VALIDATE_NEW = 9,
+  MSIMODIFY_VALIDATE_FIELD = 10,
+  MSIMODIFY_VALIDATE_DELETE = 11
+} MSIMODIFY;
+
+typedef enum tagMSICOLINFO { MSICOLINFO_NAMES = 0, MSICOLINFO_TYPES = 1 } MSICOLINFO;
+
+typedef enum tagMSICONDITION {
+  MSICONDITION_FALSE = 0,
+  MSICONDITION_TRUE = 1,
+  MSICONDITION_NONE = 2,
+  MSICONDITION_ERROR = 3
+} MSICONDITION;
+
+#define PID_TEMPLATE 7
+#define PID_REVNUMBER 9
+#define PID_PAGECOUNT 14
+#define PID_WORDCOUNT 15
+#define VT_I4 3
+#define VT_LPSTR 30
+#define VT_FILETIME 64
+
+typedef struct _FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+} FILETIME, *PFILETIME, *LPFILETIME;
+
+UINT WINAPI MsiCloseHandle(MSIHANDLE handle);
+UINT WINAPI MsiCloseAllHandles();
+INSTALLUILEVEL WINAPI MsiSetInternalUI(INSTALLUILEVEL level, HWND* window);
+INSTALLUI_HANDLERA WINAPI MsiSetExternalUIA(INSTALLUI_HANDLERA handler, DWORD filter,
+                                            LPVOID context);
+
+// Install session
+UINT WINAPI MsiOpenPackageA(LPCSTR path, MSIHANDLE* install);
+UINT WINAPI MsiGetPropertyA(MSIHANDLE install, LPCSTR name, LPSTR buffer, DWORD* count);
+UINT WINAPI MsiSetPropertyA(MSIHANDLE install, LPCSTR name, LPCSTR value);
+UINT WINAPI MsiFormatRecordA(MSIHANDLE install, MSIHANDLE record, LPSTR buffer, DWORD* count);
+MSICONDITION WINAPI MsiEvaluateConditionA(MSIHANDLE install, LPCSTR condition);
+UINT WINAPI MsiDoActionA(MSIHANDLE install, LPCSTR action);
+int WINAPI MsiProcessMessage(MSIHANDLE install, INSTALLMESSAGE type, MSIHANDLE record);
+MSIHANDLE WINAPI MsiGetActiveDatabase(MSIHANDLE install);
+UINT WINAPI MsiGetFeatureStateA(MSIHANDLE install, LPCSTR feature, INSTALLSTATE* installed,
+                                INSTALLSTATE* action);
+UINT WINAPI MsiSetFeatureStateA(MSIHANDLE install, LPCSTR feature, INSTALLSTATE state);
+UINT WINAPI MsiGetComponentStateA(MSIHANDLE install, LPCSTR component, INSTALLSTATE* installed,
+                                  INSTALLSTATE* action);
+UINT WINAPI MsiSetComponentStateA(MSIHANDLE install, LPCSTR component, INSTALLSTATE state);
+INSTALLSTATE WINAPI MsiGetComponentPathA(LPCSTR product, LPCSTR component, LPSTR buffer,
+                                         DWORD* count);
+BOOL WINAPI MsiGetMode(MSIHANDLE install, int mode);
+
+// Records
+MSIHANDLE WINAPI MsiCreateRecord(UINT fields);
+UINT WINAPI MsiRecordGetFieldCount(MSIHANDLE record);
+BOOL WINAPI MsiRecordIsNull(MSIHANDLE record, UINT field);
+UINT WINAPI MsiRecordDataSize(MSIHANDLE record, UINT field);
+UINT WINAPI MsiRecordSetStringA(MSIHANDLE record, UINT field, LPCSTR value);
+UINT WINAPI MsiRecordSetInteger(MSIHANDLE record, UINT field, int value);
+UINT WINAPI MsiRecordGetStringA(MSIHANDLE record, UINT field, LPSTR buffer, DWORD* count);
+int WINAPI MsiRecordGetInteger(MSIHANDLE record, UINT field);
+UINT WINAPI MsiRecordClearData(MSIHANDLE record);
+
+// Databases and views
+UINT WINAPI MsiOpenDatabaseA(LPCSTR path, LPCSTR persist, MSIHANDLE* database);
+UINT WINAPI MsiDatabaseCommit(MSIHANDLE database);
+UINT WINAPI MsiDatabaseOpenViewA(MSIHANDLE database, LPCSTR query, MSIHANDLE* view);
+UINT WINAPI MsiViewExecute(MSIHANDLE view, MSIHANDLE params);
+UINT WINAPI MsiViewFetch(MSIHANDLE view, MSIHANDLE* record);
+UINT WINAPI MsiViewModify(MSIHANDLE view, MSIMODIFY mode, MSIHANDLE record);
+UINT WINAPI MsiViewClose(MSIHANDLE view);
+UINT WINAPI MsiViewGetColumnInfo(MSIHANDLE view, MSICOLINFO kind, MSIHANDLE* record);
+
+// Summary information
+UINT WINAPI MsiGetSummaryInformationA(MSIHANDLE database, LPCSTR path, UINT updateCount,
+                                      MSIHANDLE* summary);
+UINT WINAPI MsiSummaryInfoSetPropertyA(MSIHANDLE summary, UINT property, UINT type, INT value,
+                                       FILETIME* time, LPCSTR text);
+UINT WINAPI MsiSummaryInfoPersist(MSIHANDLE summary);
+
+#endif  // _WIN32

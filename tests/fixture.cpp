@@ -1,0 +1,146 @@
+#include "tests/fixture.h"
+
+#include <vector>
+
+#ifndef _WIN32
+#include "winsim/control.h"
+#endif
+
+namespace viduzo_test {
+namespace {
+
+int g_packageCount = 0;
+
+std::string TempPath() {
+  char buffer[MAX_PATH] = "";
+  GetTempPathA(sizeof buffer, buffer);
+  return buffer;
+}
+
+std::string UniqueName(const char* stem) {
+  char name[64];
+  wsprintfA(name, "%s%lu_%d", stem, static_cast<unsigned long>(GetTickCount()),
+            ++g_packageCount);
+  return name;
+}
+
+void Execute(MSIHANDLE database, const std::string& sql) {
+  MSIHANDLE view = 0;
+  UINT result = MsiDatabaseOpenViewA(database, sql.c_str(), &view);
+  ASSERT_EQ(result, ERROR_SUCCESS) << sql;
+  result = MsiViewExecute(view, 0);
+  MsiViewClose(view);
+  MsiCloseHandle(view);
+  ASSERT_EQ(result, ERROR_SUCCESS) << sql;
+}
+
+HMODULE Library() {
+  static HMODULE module = LoadLibraryA("viduzo.dll");
+  return module;
+}
+
+}  // namespace
+
+Package::Package() {
+  path_ = TempPath() + UniqueName("vdz") + ".msi";
+  UINT result = MsiOpenDatabaseA(path_.c_str(), MSIDBOPEN_CREATE, &database_);
+  EXPECT_EQ(result, ERROR_SUCCESS) << path_;
+  Sql("CREATE TABLE `Property` (`Property` CHAR(72) NOT NULL, `Value` CHAR(0) NOT NULL "
+      "PRIMARY KEY `Property`)");
+}
+
+Package::~Package() {
+  if (install_) MsiCloseHandle(install_);
+  if (database_) MsiCloseHandle(database_);
+  DeleteFileA(path_.c_str());
+}
+
+Package& Package::Sql(const std::string& sql) {
+  EXPECT_NE(database_, 0u) << "the package is already open";
+  if (database_) Execute(database_, sql);
+  return *this;
+}
+
+Package& Package::Property(const std::string& name, const std::string& value) {
+  return Sql("INSERT INTO `Property` (`Property`, `Value`) VALUES ('" + name + "', '" + value +
+             "')");
+}
+
+MSIHANDLE Package::Open() {
+  MSIHANDLE summary = 0;
+  EXPECT_EQ(MsiGetSummaryInformationA(database_, nullptr, 5, &summary), ERROR_SUCCESS);
+  MsiSummaryInfoSetPropertyA(summary, PID_TEMPLATE, VT_LPSTR, 0, nullptr, ";1033");
+  MsiSummaryInfoSetPropertyA(summary, PID_REVNUMBER, VT_LPSTR, 0, nullptr,
+                             "{7C3E6A14-2B9D-4F1A-9E55-0D8C41B7A263}");
+  MsiSummaryInfoSetPropertyA(summary, PID_PAGECOUNT, VT_I4, 200, nullptr, nullptr);
+  MsiSummaryInfoSetPropertyA(summary, PID_WORDCOUNT, VT_I4, 2, nullptr, nullptr);
+  EXPECT_EQ(MsiSummaryInfoPersist(summary), ERROR_SUCCESS);
+  MsiCloseHandle(summary);
+  EXPECT_EQ(MsiDatabaseCommit(database_), ERROR_SUCCESS);
+  MsiCloseHandle(database_);
+  database_ = 0;
+
+  MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
+  UINT result = MsiOpenPackageA(path_.c_str(), &install_);
+  EXPECT_EQ(result, ERROR_SUCCESS) << path_;
+  return install_;
+}
+
+std::string GetProp(MSIHANDLE install, const std::string& name) {
+  std::vector<char> buffer(16);
+  DWORD count = static_cast<DWORD>(buffer.size());
+  UINT result = MsiGetPropertyA(install, name.c_str(), buffer.data(), &count);
+  if (result == ERROR_MORE_DATA) {
+    buffer.resize(count + 1);
+    count = static_cast<DWORD>(buffer.size());
+    result = MsiGetPropertyA(install, name.c_str(), buffer.data(), &count);
+  }
+  EXPECT_EQ(result, ERROR_SUCCESS) << name;
+  return std::string(buffer.data(), count);
+}
+
+void SetProp(MSIHANDLE install, const std::string& name, const std::string& value) {
+  EXPECT_EQ(MsiSetPropertyA(install, name.c_str(), value.c_str()), ERROR_SUCCESS) << name;
+}
+
+UINT CallAction(MSIHANDLE install, const char* name) {
+  HMODULE module = Library();
+  EXPECT_NE(module, nullptr) << "viduzo.dll did not load";
+  if (!module) return ERROR_INSTALL_FAILURE;
+  auto action = reinterpret_cast<UINT(WINAPI*)(MSIHANDLE)>(
+      reinterpret_cast<void*>(GetProcAddress(module, name)));
+  EXPECT_NE(action, nullptr) << name << " is not exported";
+  if (!action) return ERROR_INSTALL_FAILURE;
+#ifndef _WIN32
+  std::size_t before = winsim::OpenHandleCount();
+  UINT result = action(install);
+  EXPECT_EQ(winsim::OpenHandleCount(), before) << name << " left an installer handle open";
+  return result;
+#else
+  return action(install);
+#endif
+}
+
+std::string TempFolder(const std::string& name) {
+  std::string folder = TempPath() + UniqueName(name.c_str()) + "\\";
+  EXPECT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << folder;
+  return folder;
+}
+
+std::string Format(MSIHANDLE install, const std::string& templ) {
+  MSIHANDLE record = MsiCreateRecord(1);
+  MsiRecordSetStringA(record, 0, templ.c_str());
+  std::vector<char> buffer(16);
+  DWORD count = static_cast<DWORD>(buffer.size());
+  UINT result = MsiFormatRecordA(install, record, buffer.data(), &count);
+  if (result == ERROR_MORE_DATA) {
+    buffer.resize(count + 1);
+    count = static_cast<DWORD>(buffer.size());
+    result = MsiFormatRecordA(install, record, buffer.data(), &count);
+  }
+  MsiCloseHandle(record);
+  EXPECT_EQ(result, ERROR_SUCCESS) << templ;
+  return std::string(buffer.data(), count);
+}
+
+}  // namespace viduzo_test

@@ -1,0 +1,55 @@
+// The shared test fixture: packages built through the installer API, exactly as
+// a Windows developer would build one to test a custom action, so that every
+// test runs unchanged against winsim and against the real engine under Wine.
+#pragma once
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "runtime/win.h"
+
+namespace viduzo_test {
+
+// A package database in a temporary file. Build it with Sql() and Property(),
+// then Open() it as an install session; the destructor closes every handle and
+// deletes the file.
+class Package {
+ public:
+  Package();
+  ~Package();
+  Package(const Package&) = delete;
+  Package& operator=(const Package&) = delete;
+
+  // Runs one SQL statement on the database being built; fails the test on error.
+  Package& Sql(const std::string& sql);
+  // Adds a row to the Property table.
+  Package& Property(const std::string& name, const std::string& value);
+  // Commits the database with summary information and opens it as a package.
+  MSIHANDLE Open();
+
+  MSIHANDLE install() const { return install_; }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  MSIHANDLE database_ = 0;
+  MSIHANDLE install_ = 0;
+};
+
+// A property's value ("" when not set), read with a buffer of any size.
+std::string GetProp(MSIHANDLE install, const std::string& name);
+void SetProp(MSIHANDLE install, const std::string& name, const std::string& value);
+
+// Calls an exported action of viduzo.dll by name through the loader, as the
+// engine does. Natively it also checks that the action left no installer
+// handle open.
+UINT CallAction(MSIHANDLE install, const char* name);
+
+// A fresh, empty folder under the temporary folder (Windows path, ending in "\").
+std::string TempFolder(const std::string& name);
+
+// The resolved value of formatted text.
+std::string Format(MSIHANDLE install, const std::string& templ);
+
+}  // namespace viduzo_test

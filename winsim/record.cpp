@@ -1,0 +1,123 @@
+#include "winsim/record.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace winsim {
+
+std::string Field::AsText() const {
+  switch (kind) {
+    case kInteger:
+      return std::to_string(integer);
+    case kString:
+      return text;
+    default:
+      return std::string();
+  }
+}
+
+int Field::AsInteger() const {
+  if (kind == kInteger) return integer;
+  if (kind != kString) return MSI_NULL_INTEGER;
+  const char* s = text.c_str();
+  char* end = nullptr;
+  errno = 0;
+  long long v = std::strtoll(s, &end, 10);
+  if (end == s || *end != '\0' || errno != 0 || v < INT_MIN || v > INT_MAX) return MSI_NULL_INTEGER;
+  return static_cast<int>(v);
+}
+
+bool Field::operator==(const Field& other) const {
+  return kind == other.kind && integer == other.integer && text == other.text;
+}
+
+UINT CopyOut(const std::string& text, LPSTR buffer, DWORD* count) {
+  if (!count) return buffer ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
+  DWORD size = *count;
+  DWORD length = static_cast<DWORD>(text.size());
+  *count = length;
+  if (!buffer) return ERROR_SUCCESS;
+  if (size == 0) return ERROR_MORE_DATA;
+  DWORD copy = length < size ? length : size - 1;
+  std::memcpy(buffer, text.data(), copy);
+  buffer[copy] = '\0';
+  return length < size ? ERROR_SUCCESS : ERROR_MORE_DATA;
+}
+
+}  // namespace winsim
+
+using winsim::Field;
+using winsim::Record;
+
+namespace {
+
+std::shared_ptr<Record> GetRecord(MSIHANDLE handle) { return winsim::Get<Record>(handle); }
+
+}  // namespace
+
+MSIHANDLE WINAPI MsiCreateRecord(UINT fields) {
+  if (fields > 65535) return 0;
+  return winsim::AddHandle(std::make_shared<Record>(fields));
+}
+
+UINT WINAPI MsiRecordGetFieldCount(MSIHANDLE record) {
+  auto rec = GetRecord(record);
+  return rec ? rec->Count() : static_cast<UINT>(-1);
+}
+
+BOOL WINAPI MsiRecordIsNull(MSIHANDLE record, UINT field) {
+  auto rec = GetRecord(record);
+  if (!rec || field > rec->Count()) return TRUE;
+  return rec->fields[field].IsNull() ? TRUE : FALSE;
+}
+
+UINT WINAPI MsiRecordDataSize(MSIHANDLE record, UINT field) {
+  auto rec = GetRecord(record);
+  if (!rec || field > rec->Count()) return 0;
+  const Field& f = rec->fields[field];
+  if (f.kind == Field::kInteger) return sizeof(int);
+  return static_cast<UINT>(f.text.size());
+}
+
+UINT WINAPI MsiRecordSetStringA(MSIHANDLE record, UINT field, LPCSTR value) {
+  auto rec = GetRecord(record);
+  if (!rec) return ERROR_INVALID_HANDLE;
+  if (field > rec->Count()) return ERROR_INVALID_PARAMETER;
+  rec->fields[field] = Field::Str(value ? value : "");
+  return ERROR_SUCCESS;
+}
+
+UINT WINAPI MsiRecordSetInteger(MSIHANDLE record, UINT field, int value) {
+  auto rec = GetRecord(record);
+  if (!rec) return ERROR_INVALID_HANDLE;
+  if (field > rec->Count()) return ERROR_INVALID_PARAMETER;
+  rec->fields[field] = Field::Int(value);
+  return ERROR_SUCCESS;
+}
+
+UINT WINAPI MsiRecordGetStringA(MSIHANDLE record, UINT field, LPSTR buffer, DWORD* count) {
+  auto rec = GetRecord(record);
+  if (!rec) return ERROR_INVALID_HANDLE;
+  if (field > rec->Count()) {
+    if (buffer && count && *count > 0) buffer[0] = '\0';
+    if (count) *count = 0;
+    return ERROR_SUCCESS;
+  }
+  return winsim::CopyOut(rec->fields[field].AsText(), buffer, count);
+}
+
+int WINAPI MsiRecordGetInteger(MSIHANDLE record, UINT field) {
+  auto rec = GetRecord(record);
+  if (!rec || field > rec->Count()) return MSI_NULL_INTEGER;
+  return rec->fields[field].AsInteger();
+}
+
+UINT WINAPI MsiRecordClearData(MSIHANDLE record) {
+  auto rec = GetRecord(record);
+  if (!rec) return ERROR_INVALID_HANDLE;
+  for (Field& f : rec->fields) f = Field::Null();
+  return ERROR_SUCCESS;
+}

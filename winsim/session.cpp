@@ -1,0 +1,335 @@
+// The install session: a package opened with MsiOpenPackageA, its properties,
+// formatted text, conditions, actions, messages and feature / component states.
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "winsim/control.h"
+#include "winsim/database.h"
+#include "winsim/formatter.h"
+#include "winsim/handles.h"
+#include "winsim/record.h"
+
+namespace winsim {
+namespace {
+
+struct ItemState {
+  INSTALLSTATE installed = INSTALLSTATE_ABSENT;
+  INSTALLSTATE action = INSTALLSTATE_UNKNOWN;
+};
+
+struct Session : Object, SessionView {
+  std::shared_ptr<Database> database;
+  std::map<std::string, std::string> properties;
+  std::map<std::string, ItemState> features;
+  std::map<std::string, ItemState> components;
+
+  std::string Property(const std::string& name) override {
+    auto it = properties.find(name);
+    return it == properties.end() ? std::string() : it->second;
+  }
+
+  void SetProperty(const std::string& name, const std::string& value) {
+    if (value.empty())
+      properties.erase(name);
+    else
+      properties[name] = value;
+  }
+
+  // A single-column lookup in the package database; "" when there is no row.
+  std::string Lookup(const std::string& sql) {
+    std::vector<std::vector<Field>> rows;
+    if (!database || QueryRows(*database, sql, &rows) != ERROR_SUCCESS || rows.empty() ||
+        rows[0].empty())
+      return std::string();
+    return rows[0][0].AsText();
+  }
+
+  // Values are quoted into the query; a key holding an apostrophe finds nothing.
+  static bool Quotable(const std::string& key) { return key.find('\'') == std::string::npos; }
+
+  std::string ComponentDirectory(const std::string& component) override {
+    if (!Quotable(component)) return std::string();
+    std::string directory = Lookup("SELECT `Directory_` FROM `Component` WHERE `Component` = '" +
+                                   component + "'");
+    return directory.empty() ? std::string() : Property(directory);
+  }
+
+  std::string FileKeyPath(const std::string& fileKey) override {
+    if (!Quotable(fileKey)) return std::string();
+    std::string component =
+        Lookup("SELECT `Component_` FROM `File` WHERE `File` = '" + fileKey + "'");
+    std::string name = Lookup("SELECT `FileName` FROM `File` WHERE `File` = '" + fileKey + "'");
+    if (component.empty() || name.empty()) return std::string();
+    std::string folder = ComponentDirectory(component);
+    if (folder.empty()) return std::string();
+    std::size_t bar = name.find('|');
+    if (bar != std::string::npos) name = name.substr(bar + 1);
+    return folder + name;
+  }
+
+  bool FeatureState(const std::string& name, INSTALLSTATE* installed,
+                    INSTALLSTATE* action) override {
+    return ItemLookup(features, name, installed, action);
+  }
+
+  bool ComponentState(const std::string& name, INSTALLSTATE* installed,
+                      INSTALLSTATE* action) override {
+    return ItemLookup(components, name, installed, action);
+  }
+
+  static bool ItemLookup(const std::map<std::string, ItemState>& items, const std::string& name,
+                         INSTALLSTATE* installed, INSTALLSTATE* action) {
+    auto it = items.find(name);
+    if (it == items.end()) return false;
+    if (installed) *installed = it->second.installed;
+    if (action) *action = it->second.action;
+    return true;
+  }
+};
+
+struct SessionControl {
+  int messageAnswer = 0;
+  std::vector<ProcessedMessage> messages;
+  std::map<std::string, std::function<UINT(MSIHANDLE)>> actions;
+  std::vector<std::string> actionsRun;
+  INSTALLUI_HANDLERA externalUi = nullptr;
+  DWORD externalUiFilter = 0;
+  LPVOID externalUiContext = nullptr;
+};
+
+SessionControl& Control() {
+  static SessionControl control;
+  return control;
+}
+
+std::shared_ptr<Session> GetSession(MSIHANDLE handle) { return Get<Session>(handle); }
+
+// The standard actions of the installer; running one outside a real installation
+// is recorded and succeeds.
+bool IsStandardAction(const std::string& name) {
+  static const char* const kStandard[] = {
+      "AppSearch",        "CCPSearch",        "CostFinalize",       "CostInitialize",
+      "CreateFolders",    "CreateShortcuts",  "DuplicateFiles",     "ExecuteAction",
+      "FileCost",         "FindRelatedProducts", "InstallExecute",  "InstallFiles",
+      "InstallFinalize",  "InstallInitialize", "InstallValidate",   "LaunchConditions",
+      "MigrateFeatureStates", "MoveFiles",    "PublishFeatures",    "PublishProduct",
+      "RegisterProduct",  "RegisterUser",     "RemoveExistingProducts", "RemoveFiles",
+      "RemoveFolders",    "RemoveIniValues",  "RemoveRegistryValues", "RemoveShortcuts",
+      "ResolveSource",    "RMCCPSearch",      "ValidateProductID",  "WriteIniValues",
+      "WriteRegistryValues", "ProcessComponents", "UnpublishFeatures", "SelfRegModules",
+      "SelfUnregModules",
+  };
+  for (const char* s : kStandard)
+    if (name == s) return true;
+  return false;
+}
+
+// Properties the engine sets when it opens a package, before the Property table.
+void SetEngineProperties(Session& session) {
+  char temp[MAX_PATH] = "";
+  GetTempPathA(sizeof temp, temp);
+  const std::pair<const char*, std::string> kProperties[] = {
+      {"WindowsVolume", "C:\\"},
+      {"WindowsFolder", "C:\\windows\\"},
+      {"SystemFolder", "C:\\windows\\system32\\"},
+      {"System64Folder", "C:\\windows\\system32\\"},
+      {"ProgramFilesFolder", "C:\\Program Files (x86)\\"},
+      {"ProgramFiles64Folder", "C:\\Program Files\\"},
+      {"CommonFilesFolder", "C:\\Program Files (x86)\\Common Files\\"},
+      {"TempFolder", temp},
+      {"ROOTDRIVE", "C:\\"},
+      {"VersionNT", "601"},
+      {"WindowsBuild", "7601"},
+      {"ALLUSERS", ""},
+      {"UILevel", "5"},
+  };
+  for (const auto& [name, value] : kProperties) session.SetProperty(name, value);
+}
+
+}  // namespace
+
+void SetMessageAnswer(int answer) { Control().messageAnswer = answer; }
+const std::vector<ProcessedMessage>& Messages() { return Control().messages; }
+void ClearMessages() { Control().messages.clear(); }
+
+void RegisterAction(const std::string& name, std::function<UINT(MSIHANDLE)> action) {
+  Control().actions[name] = std::move(action);
+}
+
+const std::vector<std::string>& ActionsRun() { return Control().actionsRun; }
+
+void ResetSession() {
+  SessionControl& control = Control();
+  control.messageAnswer = 0;
+  control.messages.clear();
+  control.actions.clear();
+  control.actionsRun.clear();
+}
+
+}  // namespace winsim
+
+using winsim::Session;
+
+UINT WINAPI MsiOpenPackageA(LPCSTR path, MSIHANDLE* install) {
+  if (!path || !install) return ERROR_INVALID_PARAMETER;
+  auto session = std::make_shared<Session>();
+  UINT result = winsim::OpenDatabase(path, MSIDBOPEN_TRANSACT, &session->database);
+  if (result != ERROR_SUCCESS) return ERROR_INSTALL_PACKAGE_INVALID;
+  winsim::SetEngineProperties(*session);
+  std::vector<std::vector<winsim::Field>> rows;
+  if (winsim::QueryRows(*session->database, "SELECT `Property`, `Value` FROM `Property`",
+                        &rows) == ERROR_SUCCESS) {
+    for (const auto& row : rows)
+      if (row.size() >= 2) session->SetProperty(row[0].AsText(), row[1].AsText());
+  }
+  session->SetProperty("OriginalDatabase", path);
+  session->SetProperty("DATABASE", path);
+  *install = winsim::AddHandle(session);
+  return ERROR_SUCCESS;
+}
+
+UINT WINAPI MsiGetPropertyA(MSIHANDLE install, LPCSTR name, LPSTR buffer, DWORD* count) {
+  auto session = winsim::GetSession(install);
+  if (!session) return ERROR_INVALID_HANDLE;
+  if (!name) return ERROR_INVALID_PARAMETER;
+  return winsim::CopyOut(session->Property(name), buffer, count);
+}
+
+UINT WINAPI MsiSetPropertyA(MSIHANDLE install, LPCSTR name, LPCSTR value) {
+  auto session = winsim::GetSession(install);
+  if (!session) return ERROR_INVALID_HANDLE;
+  if (!name) return ERROR_INVALID_PARAMETER;
+  if (!*name) return ERROR_FUNCTION_FAILED;
+  session->SetProperty(name, value ? value : "");
+  return ERROR_SUCCESS;
+}
+
+UINT WINAPI MsiFormatRecordA(MSIHANDLE install, MSIHANDLE record, LPSTR buffer, DWORD* count) {
+  auto rec = winsim::Get<winsim::Record>(record);
+  if (!rec) return ERROR_INVALID_HANDLE;
+  std::shared_ptr<Session> session;
+  if (install != 0) {
+    session = winsim::GetSession(install);
+    if (!session) return ERROR_INVALID_HANDLE;
+  }
+  return winsim::CopyOut(winsim::FormatRecord(*rec, session.get()), buffer, count);
+}
+
+MSICONDITION WINAPI MsiEvaluateConditionA(MSIHANDLE install, LPCSTR condition) {
+  auto session = winsim::GetSession(install);
+  if (!session) return MSICONDITION_ERROR;
+  if (!condition) return MSICONDITION_NONE;
+  return winsim::EvaluateCondition(condition, *session);
+}
+
+int WINAPI MsiProcessMessage(MSIHANDLE install, INSTALLMESSAGE type, MSIHANDLE record) {
+  auto session = winsim::GetSession(install);
+  auto rec = winsim::Get<winsim::Record>(record);
+  if (!session || !rec) return -1;
+  winsim::ProcessedMessage message{type, {}};
+  for (const winsim::Field& f : rec->fields) message.fields.push_back(f.AsText());
+  winsim::Control().messages.push_back(message);
+  return winsim::Control().messageAnswer;
+}
+
+UINT WINAPI MsiDoActionA(MSIHANDLE install, LPCSTR action) {
+  auto session = winsim::GetSession(install);
+  if (!session) return ERROR_INVALID_HANDLE;
+  if (!action) return ERROR_INVALID_PARAMETER;
+  winsim::SessionControl& control = winsim::Control();
+  control.actionsRun.push_back(action);
+
+  auto registered = control.actions.find(action);
+  if (registered != control.actions.end()) return registered->second(install);
+
+  // Custom actions of the package: property setters (51) and error actions (19).
+  std::vector<std::vector<winsim::Field>> rows;
+  std::string name = action;
+  if (name.find('\'') == std::string::npos &&
+      winsim::QueryRows(*session->database,
+                        "SELECT `Type`, `Source`, `Target` FROM `CustomAction` WHERE `Action` = '" +
+                            name + "'",
+                        &rows) == ERROR_SUCCESS &&
+      !rows.empty()) {
+    int type = rows[0][0].AsInteger() & 0x3F;
+    winsim::Record text(1);
+    text.fields[0] = rows[0][2];
+    std::string target = winsim::FormatRecord(text, session.get());
+    if (type == 51) {
+      session->SetProperty(rows[0][1].AsText(), target);
+      return ERROR_SUCCESS;
+    }
+    if (type == 19) {
+      MSIHANDLE message = MsiCreateRecord(1);
+      MsiRecordSetStringA(message, 0, target.c_str());
+      MsiProcessMessage(install, INSTALLMESSAGE_ERROR, message);
+      MsiCloseHandle(message);
+      return ERROR_INSTALL_FAILURE;
+    }
+    return ERROR_FUNCTION_NOT_CALLED;
+  }
+  return winsim::IsStandardAction(name) ? ERROR_SUCCESS : ERROR_FUNCTION_NOT_CALLED;
+}
+
+MSIHANDLE WINAPI MsiGetActiveDatabase(MSIHANDLE install) {
+  auto session = winsim::GetSession(install);
+  if (!session || !session->database) return 0;
+  return winsim::AddHandle(session->database);
+}
+
+BOOL WINAPI MsiGetMode(MSIHANDLE install, int mode) { return FALSE; }
+
+UINT WINAPI MsiGetFeatureStateA(MSIHANDLE install, LPCSTR feature, INSTALLSTATE* installed,
+                                INSTALLSTATE* action) {
+  auto session = winsim::GetSession(install);
+  if (!session) return ERROR_INVALID_HANDLE;
+  if (!feature) return ERROR_UNKNOWN_FEATURE;
+  return session->FeatureState(feature, installed, action) ? ERROR_SUCCESS : ERROR_UNKNOWN_FEATURE;
+}
+
+UINT WINAPI MsiSetFeatureStateA(MSIHANDLE install, LPCSTR feature, INSTALLSTATE state) {
+  auto session = winsim::GetSession(install);
+  if (!session) return ERROR_INVALID_HANDLE;
+  if (!feature) return ERROR_UNKNOWN_FEATURE;
+  session->features[feature].action = state;
+  return ERROR_SUCCESS;
+}
+
+UINT WINAPI MsiGetComponentStateA(MSIHANDLE install, LPCSTR component, INSTALLSTATE* installed,
+                                  INSTALLSTATE* action) {
+  auto session = winsim::GetSession(install);
+  if (!session) return ERROR_INVALID_HANDLE;
+  if (!component) return ERROR_UNKNOWN_COMPONENT;
+  return session->ComponentState(component, installed, action) ? ERROR_SUCCESS
+                                                               : ERROR_UNKNOWN_COMPONENT;
+}
+
+UINT WINAPI MsiSetComponentStateA(MSIHANDLE install, LPCSTR component, INSTALLSTATE state) {
+  auto session = winsim::GetSession(install);
+  if (!session) return ERROR_INVALID_HANDLE;
+  if (!component) return ERROR_UNKNOWN_COMPONENT;
+  session->components[component].action = state;
+  return ERROR_SUCCESS;
+}
+
+INSTALLSTATE WINAPI MsiGetComponentPathA(LPCSTR product, LPCSTR component, LPSTR buffer,
+                                         DWORD* count) {
+  if (!product || !component) return INSTALLSTATE_INVALIDARG;
+  return INSTALLSTATE_UNKNOWN;
+}
+
+INSTALLUILEVEL WINAPI MsiSetInternalUI(INSTALLUILEVEL level, HWND* window) {
+  return INSTALLUILEVEL_NONE;
+}
+
+INSTALLUI_HANDLERA WINAPI MsiSetExternalUIA(INSTALLUI_HANDLERA handler, DWORD filter,
+                                            LPVOID context) {
+  winsim::SessionControl& control = winsim::Control();
+  INSTALLUI_HANDLERA previous = control.externalUi;
+  control.externalUi = handler;
+  control.externalUiFilter = filter;
+  control.externalUiContext = context;
+  return previous;
+}
