@@ -121,6 +121,16 @@ UINT CallAction(MSIHANDLE install, const char* name) {
 #endif
 }
 
+#ifndef _WIN32
+HandleCheck::HandleCheck() : before_(winsim::OpenHandleCount()) {}
+HandleCheck::~HandleCheck() {
+  EXPECT_EQ(winsim::OpenHandleCount(), before_) << "installer handles left open";
+}
+#else
+HandleCheck::HandleCheck() {}
+HandleCheck::~HandleCheck() {}
+#endif
+
 std::string TempFolder(const std::string& name) {
   std::string folder = TempPath() + UniqueName(name.c_str()) + "\\";
   EXPECT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << folder;

@@ -3,6 +3,7 @@
 // test runs unchanged against winsim and against the real engine under Wine.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -45,6 +46,16 @@ void SetProp(MSIHANDLE install, const std::string& name, const std::string& valu
 // engine does. Natively it also checks that the action left no installer
 // handle open.
 UINT CallAction(MSIHANDLE install, const char* name);
+
+// Checks, natively, that no installer handle opened in its scope stays open.
+class HandleCheck {
+ public:
+  HandleCheck();
+  ~HandleCheck();
+
+ private:
+  std::size_t before_ = 0;
+};
 
 // A fresh, empty folder under the temporary folder (Windows path, ending in "\").
 std::string TempFolder(const std::string& name);
