@@ -203,6 +203,27 @@ bool BytesToHexString(const BYTE* bytes, DWORD count, char** buffer, LPCSTR pref
   return true;
 }
 
+UINT GrowableText::ReadProperty(MSIHANDLE hInstall, LPCSTR name) {
+  return GetPropertyValue(hInstall, name, &text, &size, nullptr);
+}
+
+UINT GrowableText::Format(MSIHANDLE hInstall, LPCSTR templ, char** resolved) {
+  *resolved = nullptr;
+  return FormatText(hInstall, templ, &text, resolved, &size);
+}
+
+bool GrowableText::Join(const char* first, const char* second) {
+  DWORD length = static_cast<DWORD>(lstrlenA(first)) + static_cast<DWORD>(lstrlenA(second));
+  if (!text || length + 1 > size) {
+    FreeBuffer(&text);
+    size = 0;
+    if (!GrowBuffer(&text, &size, 2 * length)) return false;
+  }
+  lstrcpyA(text, first);
+  lstrcatA(text, second);
+  return true;
+}
+
 }  // namespace viduzo
 
 // Hides the Cancel button of the installer's progress dialog. Always succeeds:

@@ -19,6 +19,26 @@ void FreeBuffer(char** buffer);
 // failed (the pointer is then null).
 bool GrowBuffer(char** buffer, DWORD* size, DWORD length);
 
+// A growable text buffer owned by the code that declares it.
+struct GrowableText {
+  char* text = nullptr;
+  DWORD size = 0;
+
+  GrowableText() = default;
+  GrowableText(const GrowableText&) = delete;
+  GrowableText& operator=(const GrowableText&) = delete;
+  ~GrowableText() { FreeBuffer(&text); }
+
+  // Reads a property into the buffer with GetPropertyValue.
+  UINT ReadProperty(MSIHANDLE hInstall, LPCSTR name);
+  // Resolves formatted text into the buffer with FormatText; *resolved points at
+  // the value, or is null when there is none.
+  UINT Format(MSIHANDLE hInstall, LPCSTR templ, char** resolved);
+  // Makes the buffer hold first followed by second; when it must grow it grows
+  // to twice the joined length. False when allocation failed.
+  bool Join(const char* first, const char* second);
+};
+
 // Reads a property into a growable buffer (513 bytes to start, one retry after 234).
 UINT GetPropertyValue(MSIHANDLE hInstall, LPCSTR name, char** buffer, DWORD* bufferSize,
                       DWORD* valueLength);

@@ -30,6 +30,12 @@ const char* FindText(const char* text, const char* needle) {
   return nullptr;
 }
 
+bool EndsWithChar(const char* text, char ch) {
+  const char* last = nullptr;
+  for (const char* p = text; *p; p = CharNextA(p)) last = p;
+  return last && *last == ch && CharNextA(last) - last == 1;
+}
+
 bool ContainsAnyOf(const char* text, const char* set) {
   for (const char* p = text; *p; p = CharNextA(p)) {
     const char* next = CharNextA(p);
@@ -48,6 +54,18 @@ void TruncateBytes(char* text, int maxBytes) {
     p = next;
   }
   *p = '\0';
+}
+
+bool IsAllUpper(const char* text) {
+  int length = lstrlenA(text);
+  char* upper = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, length + 1));
+  if (!upper) return false;
+  lstrcpyA(upper, text);
+  CharUpperA(upper);
+  bool same = true;
+  for (int i = 0; i < length && same; ++i) same = upper[i] == text[i];
+  HeapFree(GetProcessHeap(), 0, upper);
+  return same;
 }
 
 bool EqualsNoCase(const char* a, const char* b) { return lstrcmpiA(a, b) == 0; }

@@ -1,5 +1,6 @@
 #include "tests/fixture.h"
 
+#include <algorithm>
 #include <vector>
 
 #ifndef _WIN32
@@ -135,6 +136,41 @@ std::string TempFolder(const std::string& name) {
   std::string folder = TempPath() + UniqueName(name.c_str()) + "\\";
   EXPECT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << folder;
   return folder;
+}
+
+Rows QueryRows(MSIHANDLE install, const std::string& sql) {
+  Rows rows;
+  MSIHANDLE database = MsiGetActiveDatabase(install);
+  MSIHANDLE view = 0;
+  EXPECT_EQ(MsiDatabaseOpenViewA(database, sql.c_str(), &view), ERROR_SUCCESS) << sql;
+  EXPECT_EQ(MsiViewExecute(view, 0), ERROR_SUCCESS) << sql;
+  MSIHANDLE record = 0;
+  while (MsiViewFetch(view, &record) == ERROR_SUCCESS) {
+    std::vector<std::string> row;
+    UINT count = MsiRecordGetFieldCount(record);
+    for (UINT i = 1; i <= count; ++i) {
+      std::vector<char> buffer(MsiRecordDataSize(record, i) + 16);
+      DWORD size = static_cast<DWORD>(buffer.size());
+      MsiRecordGetStringA(record, i, buffer.data(), &size);
+      row.emplace_back(buffer.data(), size);
+    }
+    rows.push_back(row);
+    MsiCloseHandle(record);
+  }
+  MsiViewClose(view);
+  MsiCloseHandle(view);
+  MsiCloseHandle(database);
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+void WriteFile(const std::string& path, const std::string& content) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
+  DWORD written = 0;
+  ::WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+  CloseHandle(file);
 }
 
 std::string Format(MSIHANDLE install, const std::string& templ) {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -59,6 +60,14 @@ class HandleCheck {
 
 // A fresh, empty folder under the temporary folder (Windows path, ending in "\").
 std::string TempFolder(const std::string& name);
+
+// Every row a query returns from the package's active database, fields 1..n as
+// text (null fields read as ""), sorted so that tests need not depend on order.
+using Rows = std::vector<std::vector<std::string>>;
+Rows QueryRows(MSIHANDLE install, const std::string& sql);
+
+// Writes a file of the given content; folders must exist.
+void WriteFile(const std::string& path, const std::string& content);
 
 // The resolved value of formatted text.
 std::string Format(MSIHANDLE install, const std::string& templ);

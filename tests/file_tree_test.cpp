@@ -1,0 +1,368 @@
+// Directory trees planted on disk, scheduled for removal and moving through the
+// package's tree tables.
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/fixture.h"
+
+using namespace viduzo_test;
+
+namespace {
+
+const char kSuffix[] = ".E06D3B94_1A58_4C7E_B3F2_6D9A04C85E13";
+
+// The counter of a generated key ("RM_FILE_12.<suffix>" gives 12), -1 for others.
+long KeyNumber(const std::string& key) {
+  std::size_t underscore = key.rfind('_', key.find('.'));
+  std::size_t dot = key.find('.');
+  if (dot == std::string::npos || key.substr(dot) != kSuffix) return -1;
+  return std::strtol(key.c_str() + underscore + 1, nullptr, 10);
+}
+
+// Rewrites generated keys relative to the lowest one seen, so that a test can
+// state its rows as "K0", "K1", ... whatever the process-wide counter was.
+struct KeyNames {
+  long base = -1;
+  void See(const Rows& rows) {
+    for (const auto& row : rows)
+      for (const auto& field : row) {
+        long n = KeyNumber(field);
+        if (n >= 0 && (base < 0 || n < base)) base = n;
+      }
+  }
+  Rows Rename(Rows rows) const {
+    for (auto& row : rows)
+      for (auto& field : row) {
+        long n = KeyNumber(field);
+        if (n >= 0) field = "K" + std::to_string(n - base);
+      }
+    std::sort(rows.begin(), rows.end());
+    return rows;
+  }
+  std::string Key(const std::string& prefix, long k) const {
+    return prefix + std::to_string(base + k) + kSuffix;
+  }
+};
+
+// The standard file tables and the two tree tables, with OLDDIR and NEWDIR.
+void CreateTables(Package& pkg) {
+    pkg.Sql("CREATE TABLE `Directory` (`Directory` CHAR(72) NOT NULL, `Directory_Parent` "
+            "CHAR(72), `DefaultDir` CHAR(255) NOT NULL LOCALIZABLE PRIMARY KEY `Directory`)");
+    pkg.Sql("CREATE TABLE `RemoveFile` (`FileKey` CHAR(72) NOT NULL, `Component_` CHAR(72) NOT "
+            "NULL, `FileName` CHAR(255) LOCALIZABLE, `DirProperty` CHAR(72) NOT NULL, "
+            "`InstallMode` SHORT NOT NULL PRIMARY KEY `FileKey`)");
+    pkg.Sql("CREATE TABLE `MoveFile` (`FileKey` CHAR(72) NOT NULL, `Component_` CHAR(72) NOT "
+            "NULL, `SourceName` CHAR(255) LOCALIZABLE, `DestName` CHAR(255) LOCALIZABLE, "
+            "`SourceFolder` CHAR(72), `DestFolder` CHAR(72) NOT NULL, `Options` SHORT NOT NULL "
+            "PRIMARY KEY `FileKey`)");
+    pkg.Sql("CREATE TABLE `VmrRemoveFileTree` (`Tree` CHAR(72) NOT NULL, `Component_` CHAR(72) "
+            "NOT NULL, `Root` CHAR(72) NOT NULL, `Mode` SHORT, `DirCondition` CHAR(255), "
+            "`FileCondition` CHAR(255) PRIMARY KEY `Tree`)");
+    pkg.Sql("CREATE TABLE `VmrMoveFileTree` (`Tree` CHAR(72) NOT NULL, `Component_` CHAR(72) NOT "
+            "NULL, `SourceRoot` CHAR(72) NOT NULL, `DestRoot` CHAR(72) NOT NULL, `Options` SHORT, "
+            "`DirCondition` CHAR(255), `FileCondition` CHAR(255) PRIMARY KEY `Tree`)");
+    pkg.Sql("INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) VALUES "
+            "('TARGETDIR', '', 'SourceDir')");
+    pkg.Sql("INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) VALUES "
+            "('OLDDIR', 'TARGETDIR', 'Old')");
+    pkg.Sql("INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) VALUES "
+            "('NEWDIR', 'TARGETDIR', 'New')");
+}
+
+// A removal row; mode -1 leaves the column null.
+void RemoveRow(Package& pkg, const std::string& tree, int mode,
+               const std::string& dirCondition = "", const std::string& fileCondition = "",
+               const std::string& root = "OLDDIR") {
+  pkg.Sql("INSERT INTO `VmrRemoveFileTree` (`Tree`, `Component_`, `Root`, `Mode`, "
+          "`DirCondition`, `FileCondition`) VALUES ('" + tree + "', 'OldFiles', '" + root +
+          "', " + (mode < 0 ? std::string("NULL") : std::to_string(mode)) + ", '" +
+          dirCondition + "', '" + fileCondition + "')");
+}
+
+void MoveRow(Package& pkg, const std::string& tree, int options,
+             const std::string& fileCondition = "") {
+  pkg.Sql("INSERT INTO `VmrMoveFileTree` (`Tree`, `Component_`, `SourceRoot`, `DestRoot`, "
+          "`Options`, `DirCondition`, `FileCondition`) VALUES ('" + tree +
+          "', 'NewFiles', 'OLDDIR', 'NEWDIR', " + std::to_string(options) + ", '', '" +
+          fileCondition + "')");
+}
+
+// Plants a\x and a\b\y below a fresh folder; returns the path of a\.
+std::string PlantTree() {
+  std::string a = TempFolder("tree");
+  WriteFile(a + "x", "x");
+  CreateDirectoryA((a + "b").c_str(), nullptr);
+  WriteFile(a + "b\\y", "y");
+  return a;
+}
+
+Rows Removals(MSIHANDLE h) {
+  return QueryRows(h, "SELECT `FileKey`, `Component_`, `FileName`, `DirProperty`, "
+                      "`InstallMode` FROM `RemoveFile`");
+}
+Rows Directories(MSIHANDLE h) {
+  return QueryRows(h, "SELECT `Directory`, `Directory_Parent`, `DefaultDir` FROM `Directory` "
+                      "WHERE `DefaultDir` = '.'");
+}
+Rows Moves(MSIHANDLE h) {
+  return QueryRows(h, "SELECT `FileKey`, `Component_`, `SourceName`, `DestName`, "
+                      "`SourceFolder`, `DestFolder`, `Options` FROM `MoveFile`");
+}
+
+class FileTreeTest : public ::testing::Test {
+ protected:
+  FileTreeTest() { CreateTables(pkg); }
+
+  Package pkg;
+};
+
+TEST_F(FileTreeTest, RemovalOfATreeWritesWildcardAndFolderRows) {
+  RemoveRow(pkg, "T1", -1);  // null mode: on install and removal
+  MSIHANDLE h = pkg.Open();
+  const std::string a = PlantTree();
+  SetProp(h, "OLDDIR", a);
+  EXPECT_EQ(CallAction(h, "RemoveFileTree"), 0u);
+
+  KeyNames keys;
+  Rows removals = Removals(h);
+  keys.See(removals);
+  EXPECT_EQ(keys.Rename(removals), (Rows{{"K0", "OldFiles", "*", "K0", "3"},
+                                        {"K1", "OldFiles", "*", "K1", "3"},
+                                        {"K2", "OldFiles", "", "K1", "3"},
+                                        {"K3", "OldFiles", "", "K0", "3"}}));
+  EXPECT_EQ(keys.Rename(Directories(h)), (Rows{{"K0", "OLDDIR", "."}, {"K1", "OLDDIR", "."}}));
+  EXPECT_EQ(GetProp(h, keys.Key("RM_FILE_", 0)), a);
+  EXPECT_EQ(GetProp(h, keys.Key("RM_FILE_", 1)), a + "b\\");
+  EXPECT_EQ(GetProp(h, "VmrCoreRemoveFileDirectory"), a + "b\\");
+}
+
+TEST_F(FileTreeTest, RemovalModes) {
+  struct Case {
+    const char* title;
+    int mode;
+    const char* fileCondition;
+    bool singleFile;  // the root names a\x rather than a\ .
+    bool flat;        // a\x and a\z only, so that keys do not depend on listing order
+    Rows removals;
+    int directories;
+  } cases[] = {
+      {"keep folders, no condition: no rows but the walk", 16 | 1, "", false, false, {}, 2},
+      {"install mode only", 1, "", false, false,
+       {{"K0", "OldFiles", "*", "K0", "1"}, {"K1", "OldFiles", "*", "K1", "1"},
+        {"K2", "OldFiles", "", "K1", "1"}, {"K3", "OldFiles", "", "K0", "1"}}, 2},
+      {"file condition picks y", 2, "c VmrCoreRemoveFileFile = \"y\"", false, false,
+       {{"K2", "OldFiles", "y", "K1", "2"}, {"K3", "OldFiles", "", "K1", "2"},
+        {"K4", "OldFiles", "", "K0", "2"}}, 2},
+      {"file condition with keep folders", 16 | 3, "C VmrCoreRemoveFileFile >< \"x\"", false,
+       true, {{"K1", "OldFiles", "x", "K0", "3"}}, 1},
+      {"single file root", 3, "", true, false, {{"K0", "OldFiles", "x", "K0", "3"}}, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.title);
+    Package p;
+    CreateTables(p);
+    RemoveRow(p, "T", c.mode, "", c.fileCondition);
+    MSIHANDLE h = p.Open();
+    std::string a;
+    if (c.flat) {
+      a = TempFolder("flat");
+      WriteFile(a + "x", "x");
+      WriteFile(a + "z", "z");
+    } else {
+      a = PlantTree();
+    }
+    SetProp(h, "OLDDIR", c.singleFile ? a + "x" : a);
+    EXPECT_EQ(CallAction(h, "RemoveFileTree"), 0u);
+    KeyNames keys;
+    keys.See(Directories(h));
+    EXPECT_EQ(keys.Rename(Removals(h)), c.removals);
+    EXPECT_EQ(Directories(h).size(), static_cast<std::size_t>(c.directories));
+    if (c.singleFile) {
+      EXPECT_EQ(GetProp(h, keys.Key("RM_FILE_", 0)), a);
+    }
+  }
+}
+
+// The 8.3 name the file system gave a file ("" when it has none).
+std::string ShortName(const std::string& path) {
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA(path.c_str(), &data);
+  EXPECT_NE(find, INVALID_HANDLE_VALUE) << path;
+  if (find == INVALID_HANDLE_VALUE) return "";
+  FindClose(find);
+  return data.cAlternateFileName;
+}
+
+TEST_F(FileTreeTest, FilesPickedByLongOrShortName) {
+  const std::string a = TempFolder("names");
+  WriteFile(a + "Long Name.txt", "l");
+  WriteFile(a + "plain.txt", "p");
+  const std::string shortName = ShortName(a + "Long Name.txt");
+  ASSERT_FALSE(shortName.empty()) << "a long name always has a short one";
+  struct Case {
+    int mode;
+    std::string condition;
+    Rows removals;  // without the folder row
+  } cases[] = {
+      {3, "c VmrCoreRemoveFileFile >> \".txt\"",
+       {{"OldFiles", "plain.txt", "3"}, {"OldFiles", shortName + "|Long Name.txt", "3"}}},
+      // Picked by its short name alone: retried with the short name.
+      {3, "c VmrCoreRemoveFileFile = \"" + shortName + "\"",
+       {{"OldFiles", shortName + "|Long Name.txt", "3"}}},
+      // Long names only: no retry.
+      {3 | 32, "c VmrCoreRemoveFileFile = \"" + shortName + "\"", {}},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.condition);
+    Package p;
+    CreateTables(p);
+    RemoveRow(p, "T", c.mode, "", c.condition);
+    MSIHANDLE h = p.Open();
+    SetProp(h, "OLDDIR", a);
+    EXPECT_EQ(CallAction(h, "RemoveFileTree"), 0u);
+    Rows files = QueryRows(h, "SELECT `Component_`, `FileName`, `InstallMode` FROM `RemoveFile` "
+                              "WHERE `FileName` IS NOT NULL");
+    std::sort(c.removals.begin(), c.removals.end());
+    EXPECT_EQ(files, c.removals);
+  }
+}
+
+TEST_F(FileTreeTest, RowFailuresAndQuietCases) {
+  struct Case {
+    const char* title;
+    const char* root;  // "<tree>", "<missing>", "" or a literal
+    std::string dirCondition;
+    std::string fileCondition;
+    UINT result;
+    std::size_t directories;
+    std::size_t removals;
+  } cases[] = {
+      {"unknown condition head fails the row", "<tree>", "x VmrCoreRemoveFileDirectory", "",
+       1603, 0, 0},
+      {"condition syntax error fails the row", "<tree>", "c (((", "", 1603, 0, 0},
+      {"false directory condition leaves the tree alone", "<tree>",
+       "c VmrCoreRemoveFileDirectory = \"nowhere\"", "", 0, 0, 0},
+      {"an action of the library as the condition", "<tree>",
+       "a HideCancelButton.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60", "", 0, 2, 4},
+      {"an action the library does not have", "<tree>", "a NoSuchAction.X", "", 1603, 0, 0},
+      {"empty root: its row, key property and wildcard", "", "", "", 0, 1, 1},
+      {"missing folder: no folder row", "<missing>", "", "", 0, 1, 1},
+      {"an over-long short|long name fails the row", "<longname>", "",
+       "c VmrCoreRemoveFileFile >< \"n\"", 1603, 1, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.title);
+    Package p;
+    CreateTables(p);
+    RemoveRow(p, "T", 3, c.dirCondition, c.fileCondition);
+    MSIHANDLE h = p.Open();
+    std::string root = c.root;
+    if (root == "<tree>") root = PlantTree();
+    if (root == "<missing>") root = TempFolder("gone") + "missing\\";
+    if (root == "<longname>") {
+      // A folder at the drive's root leaves room under MAX_PATH for a name of
+      // 243 characters, whose short name joined to it passes 255.
+      root = "C:\\vl" + std::to_string(GetTickCount() % 100000) + "\\";
+      CreateDirectoryA(root.c_str(), nullptr);
+      const std::string name = std::string(239, 'n') + ".txt";
+      WriteFile(root + name, "n");
+      EXPECT_GT(ShortName(root + name).size() + 1 + name.size(), 255u);
+    }
+    SetProp(h, "OLDDIR", root);
+    EXPECT_EQ(CallAction(h, "RemoveFileTree"), c.result);
+    EXPECT_EQ(Directories(h).size(), c.directories);
+    EXPECT_EQ(Removals(h).size(), c.removals);
+  }
+}
+
+TEST_F(FileTreeTest, MoveOfATreeWritesWildcardRows) {
+  MoveRow(pkg, "M", 1);
+  MSIHANDLE h = pkg.Open();
+  const std::string a = PlantTree();
+  const std::string target = TempFolder("target");
+  SetProp(h, "OLDDIR", a);
+  SetProp(h, "NEWDIR", target);
+  EXPECT_EQ(CallAction(h, "MoveFileTree"), 0u);
+  KeyNames keys;
+  keys.See(Directories(h));
+  // Per directory: destination key n, source key n + 1.
+  EXPECT_EQ(keys.Rename(Moves(h)), (Rows{{"K1", "NewFiles", "*", "", "K1", "K0", "1"},
+                                        {"K3", "NewFiles", "*", "", "K3", "K2", "1"}}));
+  EXPECT_EQ(keys.Rename(Directories(h)), (Rows{{"K0", "NEWDIR", "."},
+                                              {"K1", "OLDDIR", "."},
+                                              {"K2", "NEWDIR", "."},
+                                              {"K3", "OLDDIR", "."}}));
+  EXPECT_EQ(GetProp(h, keys.Key("MV_FILE_", 2)), target + "b\\");
+  EXPECT_EQ(GetProp(h, keys.Key("MV_FILE_", 3)), a + "b\\");
+}
+
+TEST_F(FileTreeTest, MoveSkipsEqualPathsAndRecordsFileTimes) {
+  MoveRow(pkg, "M", 0, "c VmrCoreMoveFileFile >< \".txt\"");
+  MSIHANDLE h = pkg.Open();
+  const std::string a = TempFolder("times");
+  const std::string target = TempFolder("target");
+
+  // Equal paths but for case: nothing at all.
+  std::string upper = a;
+  for (char& ch : upper) ch = static_cast<char>(toupper(static_cast<unsigned char>(ch)));
+  SetProp(h, "OLDDIR", a);
+  SetProp(h, "NEWDIR", upper);
+  EXPECT_EQ(CallAction(h, "MoveFileTree"), 0u);
+  EXPECT_TRUE(Moves(h).empty());
+
+  // Two unversioned files: one written long after it was made, one "written"
+  // before it was made. Only a last-write time later than the creation time is
+  // worth restoring.
+  WriteFile(a + "new.txt", "n");
+  WriteFile(a + "old.txt", "o");
+  WriteFile(a + "skip.dat", "s");
+  auto setTimes = [](const std::string& path, ULONGLONG createdTicks, ULONGLONG writtenTicks) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    FILETIME created{static_cast<DWORD>(createdTicks), static_cast<DWORD>(createdTicks >> 32)};
+    FILETIME written{static_cast<DWORD>(writtenTicks), static_cast<DWORD>(writtenTicks >> 32)};
+    EXPECT_TRUE(SetFileTime(file, &created, nullptr, &written));
+    CloseHandle(file);
+  };
+  const ULONGLONG y2020 = 0x01d5c0f5a4b0c000ull, y2290 = 0x0250000000000000ull,
+                  y1960 = 0x01b0000000000000ull;
+  setTimes(a + "new.txt", y2020, y2290);
+  setTimes(a + "old.txt", y2020, y1960);
+  auto times = [](const std::string& path) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    FILETIME created{}, written{};
+    GetFileTime(file, &created, nullptr, &written);
+    CloseHandle(file);
+    return std::make_pair(created, written);
+  };
+  std::string expected;
+  for (const char* name : {"new.txt", "old.txt"}) {
+    auto [created, written] = times(a + name);
+    if (CompareFileTime(&written, &created) > 0)
+      expected += target + name + "|" + std::to_string(created.dwLowDateTime) + "|" +
+                  std::to_string(created.dwHighDateTime) + "|" +
+                  std::to_string(written.dwLowDateTime) + "|" +
+                  std::to_string(written.dwHighDateTime) + ">";
+  }
+  EXPECT_EQ(expected.find("old.txt"), std::string::npos);
+#ifndef _WIN32
+  // Wine keeps no creation time of its own (it reports the last-write time), so
+  // only an NTFS-like file system has an entry to expect.
+  ASSERT_NE(expected.find("new.txt"), std::string::npos);
+#endif
+
+  SetProp(h, "NEWDIR", target);
+  SetProp(h, "SetTimestamps.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60", "");
+  EXPECT_EQ(CallAction(h, "MoveFileTree"), 0u);
+  Rows moved = QueryRows(h, "SELECT `SourceName`, `Options` FROM `MoveFile`");
+  EXPECT_EQ(moved, (Rows{{"new.txt", "0"}, {"old.txt", "0"}}));
+  EXPECT_EQ(GetProp(h, "SetTimestamps.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60"), expected);
+}
+
+}  // namespace

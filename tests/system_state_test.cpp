@@ -1,0 +1,306 @@
+// System state detection: the folder, hive, configuration-file and validation
+// properties of GetSystemState, and the steps SystemStateBetweenCostFinalize
+// takes before it runs CostFinalize.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "system/system_state.h"
+#include "tests/fixture.h"
+
+#ifndef _WIN32
+#include "winsim/control.h"
+#endif
+
+using namespace viduzo_test;
+
+namespace {
+
+const char kCore[] = "QVADIR.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
+const char kLauncher[] = "QVADIR.3F8A61D5_E27C_4B19_9D40_58B6C1E0A2F7";
+const char kAgent[] = "QVADIR.9D4C2E81_6B0F_47A3_8E15_C2A07F3D96B4";
+const char kLauncherPf[] = "PROGRAM_FOLDER_NAME.3F8A61D5_E27C_4B19_9D40_58B6C1E0A2F7";
+const char kAgentPf[] = "PROGRAM_FOLDER_NAME.9D4C2E81_6B0F_47A3_8E15_C2A07F3D96B4";
+const char kDesktopLink[] = "DESKTOPLINK.3F8A61D5_E27C_4B19_9D40_58B6C1E0A2F7";
+const char kCache[] = "Cache.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
+const char kCacheSize[] = "PersistentCacheSize.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
+const char kCacheBmp[] = "PersistentCacheBMP.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
+const char kLogFile[] = "LogFile.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
+const char kLogFile32[] = "LogFile32.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
+const char kPassThrough[] = "PASS_THROUGH_FOUND.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
+const char kError[] = "ValidationError.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
+const char kCurrentUser[] = "CurrentUser.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
+const char kEnableTrovFiles[] = "EnableTROVFiles.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
+
+// An opened package whose entries are all acceptable; each test changes what it
+// is about.
+class SystemStateTest : public ::testing::Test {
+ protected:
+  MSIHANDLE Open() {
+    MSIHANDLE h = pkg.Open();
+    SetProp(h, "CLIENT_NAME", "CLIENT01");
+    SetProp(h, kCore, "C:\\Program Files\\Velmar\\QVA Client\\");
+    SetProp(h, kLauncherPf, "Velmar Hublane");
+    SetProp(h, kAgentPf, "Velmar Agent");
+    SetProp(h, "UserSID", "");
+    SetProp(h, "HlType", "MSI_ALL");
+    SetProp(h, kCache, "");
+    SetProp(h, kError, "untouched");
+    return h;
+  }
+  Package pkg;
+};
+
+TEST_F(SystemStateTest, LastFailingCheckNamesTheError) {
+  const char* invalidName = "ErrorClientNameInvalid.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
+  const char* emptyName = "ErrorClientNameEmtpy.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
+  const char* badDir = "ErrorInstallDirInvalid.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
+  const char* badPf = "ErrorPFNameInvalid.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
+  struct Case {
+    const char* hlType;
+    const char* clientName;
+    const char* folder;
+    const char* launcherPf;
+    const char* agentPf;
+    const char* error;
+  } cases[] = {
+      {"MSI_ALL", "CLIENT01", "C:\\Velmar\\", "Hublane", "Agent", "untouched"},
+      {"msi_hla", "CLIENT01", "C:\\Velmar\\", "bad/name", "Agent", "untouched"},  // agent only
+      {"msi_hla", "CLIENT01", "C:\\Velmar\\", "Hublane", "", badPf},
+      {"MSIHL", "CLIENT01", "C:\\Velmar\\", "Hublane", "bad|name", "untouched"},  // classic only
+      {"MSIHL", "CLIENT01", "C:\\Velmar\\", "bad?", "Agent", badPf},
+      {"", "CLIENT01", "C:\\Velmar\\", "Hublane", "bad*", badPf},  // empty type: both
+      {"", "CLIENT01", "C:\\Velmar\\", "bad*", "Agent", badPf},
+      {"MSI_ALL", "bad.name", "C:\\Velmar\\", "Hublane", "Agent", invalidName},
+      {"MSI_ALL", "", "C:\\Velmar\\", "Hublane", "Agent", emptyName},
+      {"MSI_ALL", "", "C:\\Vel\"mar\\", "Hublane", "Agent", badDir},  // the later check wins
+      {"MSI_ALL", "bad.name", "", "", "Agent", badPf},
+  };
+  MSIHANDLE h = Open();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.hlType) + "/" + c.clientName + "/" + c.folder + "/" +
+                 c.launcherPf + "/" + c.agentPf);
+    SetProp(h, "HlType", c.hlType);
+    SetProp(h, "CLIENT_NAME", c.clientName);
+    SetProp(h, kCore, c.folder);
+    SetProp(h, kLauncherPf, c.launcherPf);
+    SetProp(h, kAgentPf, c.agentPf);
+    SetProp(h, kError, "untouched");
+    EXPECT_EQ(CallAction(h, "GetSystemState"), 0u);
+    EXPECT_EQ(GetProp(h, kError), c.error);
+  }
+}
+
+TEST_F(SystemStateTest, ModuleFoldersFollowTheCore) {
+  MSIHANDLE h = Open();
+  SetProp(h, kCore, "C:\\Velmar\\QVA\\");
+  SetProp(h, kLauncher, "D:\\Old\\");
+  SetProp(h, kAgent, "");
+  SetProp(h, "ProgramMenuFolder", "C:\\Menu\\");
+  SetProp(h, kLauncherPf, "Hublane");
+  SetProp(h, kAgentPf, "Agent");
+  SetProp(h, kPassThrough, "C:\\PassThrough\\");
+  EXPECT_EQ(CallAction(h, "GetSystemState"), 0u);
+  EXPECT_EQ(GetProp(h, kLauncher), "C:\\Velmar\\QVA\\");
+  EXPECT_EQ(GetProp(h, kAgent), "") << "an empty module folder stays empty";
+  EXPECT_EQ(GetProp(h, "PFNAME.3F8A61D5_E27C_4B19_9D40_58B6C1E0A2F7"), "C:\\Menu\\Hublane");
+  EXPECT_EQ(GetProp(h, "PFNAME.9D4C2E81_6B0F_47A3_8E15_C2A07F3D96B4"), "C:\\Menu\\Agent");
+  EXPECT_EQ(GetProp(h, "PFName.9D4C2E81_6B0F_47A3_8E15_C2A07F3D96B4"), "C:\\Menu\\Agent");
+  EXPECT_EQ(GetProp(h, "RestorePassThroughKey.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60"),
+            "C:\\PassThrough\\");
+
+  // Equal but for case: left as it is.
+  SetProp(h, kLauncher, "c:\\velmar\\qva\\");
+  EXPECT_EQ(viduzo::SetModuleFolderProperties(h), 1);
+  EXPECT_EQ(GetProp(h, kLauncher), "c:\\velmar\\qva\\");
+}
+
+TEST_F(SystemStateTest, DesktopLinkFromTheVolumeRoot) {
+  struct Case {
+    const char* volume;
+    const char* link;
+    const char* expected;
+  } cases[] = {
+      {"C:\\", "\\Users\\Public\\Desktop\\", "C:\\Users\\Public\\Desktop\\"},
+      {"C:\\", "D:\\Desktop\\", "D:\\Desktop\\"},
+      {"C:\\", "\\\\server\\share\\", "\\\\server\\share\\"},
+      {"C:\\", "", ""},
+      {"", "\\Desktop\\", ""},  // no volume: the link is cleared
+      {"\\\\srv\\vol\\", "\\Desktop", "\\\\srv\\vol\\\\Desktop"},
+  };
+  MSIHANDLE h = Open();
+  for (const Case& c : cases) {
+    SetProp(h, "WindowsVolume", c.volume);
+    SetProp(h, kDesktopLink, c.link);
+    viduzo::SetModuleFolderProperties(h);
+    EXPECT_EQ(GetProp(h, kDesktopLink), c.expected) << c.volume << " + " << c.link;
+  }
+}
+
+TEST_F(SystemStateTest, UnreachableHiveSelectsTheDefaultUser) {
+  MSIHANDLE h = Open();
+  SetProp(h, "UserSID", ".DEFAULT");  // always present under HKEY_USERS
+  EXPECT_EQ(CallAction(h, "GetSystemState"), 0u);
+  EXPECT_EQ(GetProp(h, kCurrentUser), "");
+  SetProp(h, "UserSID", "S-1-5-21-1111111111-2222222222-3333333333-4321");
+  EXPECT_EQ(CallAction(h, "GetSystemState"), 0u);
+  EXPECT_EQ(GetProp(h, kCurrentUser), "DefaultUser.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60");
+}
+
+// The client configuration file, planted in the install folder (or in the
+// pass-through client's folder).
+struct ConfigCase {
+  const char* title;
+  bool inPassThrough;
+  std::vector<std::pair<const char*, std::string>> keys;
+  const char* size;  // null: the default size of the cache folder's disk
+  std::string bitmap;
+  std::string cache;    // Cache... afterwards
+  std::string logFile;  // null-like "<default>": the install folder's znclient.log
+  std::string logFile32;
+};
+
+TEST_F(SystemStateTest, ConfigurationFileSettingsAndDefaults) {
+  const std::string longPath = "C:\\" + std::string(297, 'p');
+  const ConfigCase cases[] = {
+      {"all set",
+       false,
+       {{"PersistentCacheSize", "5000000"},
+        {"PersistentCacheMinBitmap", "4096"},
+        {"PersistentCachePath", "D:\\Cache"},
+        {"LogFile", "\\\\server\\logs\\zn.log"},
+        {"LogFileWin32", "E:\\zn32.log"}},
+       "5000000", "4096", "D:\\Cache", "\\\\server\\logs\\zn.log", "E:\\zn32.log"},
+      {"digits then letters kept, zero and letters replaced",
+       false,
+       {{"PersistentCacheSize", " 12ab"}, {"PersistentCacheMinBitmap", "0"}},
+       "12ab", "8192", "<cache>", "<default>", ""},
+      {"letters only", false, {{"PersistentCacheSize", "abc"}}, nullptr, "8192", "<cache>",
+       "<default>", ""},
+      {"refused paths change nothing",
+       false,
+       {{"PersistentCachePath", "relative\\cache"},
+        {"LogFile", "x"},  // one character: nothing set, and no default either
+        {"LogFileWin32", "\\\\9server\\log"}},
+       nullptr, "8192", "<cache>", "<unset>", "<unset>"},
+      {"forbidden characters refused",
+       false,
+       {{"PersistentCachePath", "C:\\ca|che"}, {"LogFile", "C:\\log?.txt"}},
+       nullptr, "8192", "<cache>", "<unset>", ""},
+      {"values cut at 255", false, {{"PersistentCachePath", longPath}}, nullptr, "8192",
+       longPath.substr(0, 255), "<default>", ""},
+      {"from the pass-through folder", true, {{"PersistentCacheSize", "777"}}, "777", "8192",
+       "<cache>", "<default>", ""},
+      {"no file", false, {}, nullptr, "8192", "<cache>", "<default>", ""},
+  };
+  for (const ConfigCase& c : cases) {
+    SCOPED_TRACE(c.title);
+    Package p;
+    MSIHANDLE h = p.Open();
+    const std::string install = TempFolder("qva");
+    const std::string passThrough = TempFolder("pt");
+    const std::string cache = TempFolder("cache");
+    SetProp(h, "HlType", "MSI_ALL");
+    SetProp(h, "UserSID", "");
+    SetProp(h, "CLIENT_NAME", "CLIENT01");
+    SetProp(h, kLauncherPf, "Hublane");
+    SetProp(h, kAgentPf, "Agent");
+    SetProp(h, kCore, install);
+    SetProp(h, kPassThrough, passThrough);
+    SetProp(h, kCache, cache);
+    SetProp(h, kLogFile, "<unset>");
+    SetProp(h, kLogFile32, "<unset>");
+    const std::string ini = (c.inPassThrough ? passThrough : install) + "HOSTCFG.INI";
+    for (const auto& [key, value] : c.keys)
+      ASSERT_TRUE(WritePrivateProfileStringA("ZNClient", key, value.c_str(), ini.c_str()));
+
+    EXPECT_EQ(CallAction(h, "GetSystemState"), 0u);
+    const std::string size =
+        c.size ? c.size : std::to_string(viduzo::DefaultCacheSize(cache.c_str()));
+    EXPECT_EQ(GetProp(h, kCacheSize), size);
+    EXPECT_EQ(GetProp(h, kCacheBmp), c.bitmap);
+    EXPECT_EQ(GetProp(h, kCache), c.cache == "<cache>" ? cache : c.cache);
+    EXPECT_EQ(GetProp(h, kLogFile),
+              c.logFile == "<default>" ? install + "znclient.log" : c.logFile);
+    // The default 32-bit log names an installed file; this package has none.
+    EXPECT_EQ(GetProp(h, kLogFile32), c.logFile32);
+    EXPECT_EQ(GetProp(h, kError), "");
+  }
+}
+
+TEST(DefaultCacheSize, IsThreePercentOfTheDisk) {
+  char temp[MAX_PATH];
+  GetTempPathA(sizeof temp, temp);
+  DWORD size = viduzo::DefaultCacheSize(temp);
+  EXPECT_GT(size, 0u);
+  EXPECT_EQ(size % 3, 0u);
+  // A path on no disk at all: 30000000.
+  EXPECT_EQ(viduzo::DefaultCacheSize("Q:\\nowhere\\at\\all\\"), 30000000u);
+}
+
+TEST_F(SystemStateTest, PrivateDirectoryPropertiesCleared) {
+  pkg.Sql("CREATE TABLE `Directory` (`Directory` CHAR(72) NOT NULL, `Directory_Parent` CHAR(72), "
+          "`DefaultDir` CHAR(255) NOT NULL LOCALIZABLE PRIMARY KEY `Directory`)");
+  const struct {
+    const char* key;
+    const char* parent;  // "" for the root
+    const char* defaultDir;
+    bool cleared;
+  } rows[] = {
+      {"TARGETDIR", "", "SourceDir", false},
+      {"VelmarDir", "TARGETDIR", "Velmar", false},  // the parent is the root
+      {"RelativeDir", "VelmarDir", ".:Sub", false},
+      {"DotDir", "VelmarDir", ".:", true},
+      {"AppDir", "VelmarDir", ".:APPLIC~1|Application", true},
+      {"PlainDir", "VelmarDir", "Plain", true},
+      {"PUBLICDIR", "VelmarDir", "Public", false},
+      {"Lower_DIR.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60", "VelmarDir", "Scoped", true},
+      {"NoParent", "", "Top", false},
+  };
+  for (const auto& r : rows) {
+    std::string parent = *r.parent ? std::string("'") + r.parent + "'" : "''";
+    pkg.Sql(std::string("INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) "
+                        "VALUES ('") +
+            r.key + "', " + parent + ", '" + r.defaultDir + "')");
+  }
+  MSIHANDLE h = Open();
+  for (const auto& r : rows) SetProp(h, r.key, "C:\\Some\\Folder\\");
+  EXPECT_EQ(viduzo::ClearPrivateDirectoryProperties(h), 0u);
+  for (const auto& r : rows)
+    EXPECT_EQ(GetProp(h, r.key), r.cleared ? "" : "C:\\Some\\Folder\\") << r.key;
+}
+
+TEST_F(SystemStateTest, BetweenCostFinalizeDecidesSingleSignOn) {
+  struct Case {
+    const char* adminUser;
+    const char* privileged;
+    const char* enableTrov;
+    const char* trovAfter;
+    const char* filesAfter;
+  } cases[] = {
+      {"1", "", "Yes", "Yes", ""},
+      {"", "1", "yes", "yes", ""},
+      {"", "", "Yes", "No", "No"},  // no administrative rights: switched off
+      {"1", "1", "", "", "No"},
+      {"1", "1", "No", "No", "No"},
+  };
+  // Without a Directory table the private folders cannot be walked: 1603, but
+  // every other step still runs.
+  MSIHANDLE h = Open();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.adminUser) + "/" + c.privileged + "/" + c.enableTrov);
+    SetProp(h, "AdminUser", c.adminUser);
+    SetProp(h, "Privileged", c.privileged);
+    SetProp(h, "ENABLE_TROV", c.enableTrov);
+    SetProp(h, kEnableTrovFiles, "");
+    EXPECT_EQ(CallAction(h, "SystemStateBetweenCostFinalize"), 1603u);
+    EXPECT_EQ(GetProp(h, "ENABLE_TROV"), c.trovAfter);
+    EXPECT_EQ(GetProp(h, kEnableTrovFiles), c.filesAfter);
+  }
+#ifndef _WIN32
+  const auto& run = winsim::ActionsRun();
+  EXPECT_EQ(std::count(run.begin(), run.end(), "CostFinalize"), 5);
+#endif
+}
+
+}  // namespace
