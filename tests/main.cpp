@@ -5,12 +5,18 @@
 
 namespace {
 
-// Each test starts with an empty message log, no registered actions and no
-// captured debug lines.
+// Each test starts from a machine of its own: no recorded messages, actions,
+// debug lines or message boxes, a fresh registry, the locale's code page and a
+// heap that does not fail.
 class ResetWinsim : public ::testing::EmptyTestEventListener {
   void OnTestStart(const ::testing::TestInfo&) override {
     winsim::ResetSession();
     winsim::ClearDebugLines();
+    winsim::ClearMessageBoxes();
+    winsim::SetMessageBoxAnswer(IDOK);
+    winsim::ResetHeapFailure();
+    winsim::SetCodePage(0);
+    winsim::ResetRegistry();
   }
 };
 

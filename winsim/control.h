@@ -68,4 +68,41 @@ std::string SandboxRoot();
 // directory). Existing entries are matched without regard to case.
 std::string HostPath(const std::string& windowsPath);
 
+// ---- registry ----------------------------------------------------------------
+// The registry starts as Windows has it after setup: HKEY_LOCAL_MACHINE with
+// HARDWARE, SOFTWARE (and SOFTWARE\Classes, which HKEY_CLASSES_ROOT shows) and
+// SYSTEM; HKEY_USERS with .DEFAULT and the current user's hive, which
+// HKEY_CURRENT_USER shows. ResetRegistry returns it to that state and closes
+// every key handle.
+void ResetRegistry();
+// The SID of the current user, the name of its hive under HKEY_USERS.
+std::string CurrentUserSid();
+// Loads a user's hive as HKEY_USERS\<sid>: the content it had when it was last
+// unloaded, else a new hive holding Software and Environment. False when a
+// hive of that name is loaded already or the name is empty or holds "\".
+bool LoadUserHive(const std::string& sid);
+// Unloads it: open handles into it report ERROR_KEY_DELETED from then on.
+// While the current user's hive is unloaded, HKEY_CURRENT_USER shows
+// HKEY_USERS\.DEFAULT. False when no such hive is loaded (.DEFAULT cannot be).
+bool UnloadUserHive(const std::string& sid);
+// The number of registry key handles open now (predefined keys not counted).
+std::size_t OpenKeyCount();
+
+struct RegistryAce {
+  BYTE type;         // ACCESS_ALLOWED_ACE_TYPE, ACCESS_DENIED_ACE_TYPE, ...
+  BYTE flags;        // OBJECT_INHERIT_ACE, CONTAINER_INHERIT_ACE, ...
+  ACCESS_MASK mask;  // as written in the ACE
+  std::string sid;   // "S-1-1-0"
+};
+struct RegistryKeySecurity {
+  unsigned daclWrites = 0;  // how many times a DACL was applied to the key
+  bool daclPresent = false;  // false: the last one applied was "no DACL"
+  bool nullDacl = false;     // present, but a null DACL (everyone has full access)
+  std::vector<RegistryAce> aces;  // the last DACL applied, in order
+  std::string owner;              // the owner applied, "" when none was
+};
+// What RegSetKeySecurity (or the security attributes of RegCreateKeyExA) last
+// applied to the key root\subKey. False when the key does not exist.
+bool KeySecurity(HKEY root, const std::string& subKey, RegistryKeySecurity* security);
+
 }  // namespace winsim

@@ -209,11 +209,9 @@ UINT WINAPI MsiSetPropertyA(MSIHANDLE install, LPCSTR name, LPCSTR value) {
 UINT WINAPI MsiFormatRecordA(MSIHANDLE install, MSIHANDLE record, LPSTR buffer, DWORD* count) {
   auto rec = winsim::Get<winsim::Record>(record);
   if (!rec) return ERROR_INVALID_HANDLE;
-  std::shared_ptr<Session> session;
-  if (install != 0) {
-    session = winsim::GetSession(install);
-    if (!session) return ERROR_INVALID_HANDLE;
-  }
+  // An install handle that names no session formats as if none were given, as
+  // the real engine does.
+  std::shared_ptr<Session> session = winsim::GetSession(install);
   return winsim::CopyOut(winsim::FormatRecord(*rec, session.get()), buffer, count);
 }
 
