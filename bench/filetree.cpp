@@ -1,0 +1,159 @@
+// Benchmark of the tree walks: plants trees of 1,000, 10,000 and 100,000 entries
+// (about ten files to a folder) in the winsim sandbox, schedules each for
+// removal and for moving, and prints the time per entry next to that of a plain
+// recursive FindFirstFileA walk of the same tree. The library's work should stay
+// proportional to the tree: the time per entry barely moves with its size.
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "runtime/win.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void Execute(MSIHANDLE database, const std::string& sql) {
+  MSIHANDLE view = 0;
+  if (MsiDatabaseOpenViewA(database, sql.c_str(), &view) != ERROR_SUCCESS ||
+      MsiViewExecute(view, 0) != ERROR_SUCCESS) {
+    std::fprintf(stderr, "failed: %s\n", sql.c_str());
+    std::exit(1);
+  }
+  MsiViewClose(view);
+  MsiCloseHandle(view);
+}
+
+// A package with the file tables and one row in each tree table; every file is
+// tested by the file condition, so that each one becomes a row of its own.
+MSIHANDLE OpenPackage(const std::string& path) {
+  MSIHANDLE database = 0;
+  MsiOpenDatabaseA(path.c_str(), MSIDBOPEN_CREATE, &database);
+  const char* sql[] = {
+      "CREATE TABLE `Property` (`Property` CHAR(72) NOT NULL, `Value` CHAR(0) NOT NULL "
+      "PRIMARY KEY `Property`)",
+      "CREATE TABLE `Directory` (`Directory` CHAR(72) NOT NULL, `Directory_Parent` CHAR(72), "
+      "`DefaultDir` CHAR(255) NOT NULL PRIMARY KEY `Directory`)",
+      "CREATE TABLE `RemoveFile` (`FileKey` CHAR(72) NOT NULL, `Component_` CHAR(72) NOT NULL, "
+      "`FileName` CHAR(255), `DirProperty` CHAR(72) NOT NULL, `InstallMode` SHORT NOT NULL "
+      "PRIMARY KEY `FileKey`)",
+      "CREATE TABLE `MoveFile` (`FileKey` CHAR(72) NOT NULL, `Component_` CHAR(72) NOT NULL, "
+      "`SourceName` CHAR(255), `DestName` CHAR(255), `SourceFolder` CHAR(72), `DestFolder` "
+      "CHAR(72) NOT NULL, `Options` SHORT NOT NULL PRIMARY KEY `FileKey`)",
+      "CREATE TABLE `VmrRemoveFileTree` (`Tree` CHAR(72) NOT NULL, `Component_` CHAR(72) NOT "
+      "NULL, `Root` CHAR(72) NOT NULL, `Mode` SHORT, `DirCondition` CHAR(255), `FileCondition` "
+      "CHAR(255) PRIMARY KEY `Tree`)",
+      "CREATE TABLE `VmrMoveFileTree` (`Tree` CHAR(72) NOT NULL, `Component_` CHAR(72) NOT NULL, "
+      "`SourceRoot` CHAR(72) NOT NULL, `DestRoot` CHAR(72) NOT NULL, `Options` SHORT, "
+      "`DirCondition` CHAR(255), `FileCondition` CHAR(255) PRIMARY KEY `Tree`)",
+      "INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) VALUES "
+      "('TARGETDIR', '', 'SourceDir')",
+      "INSERT INTO `VmrRemoveFileTree` (`Tree`, `Component_`, `Root`, `Mode`, `DirCondition`, "
+      "`FileCondition`) VALUES ('T', 'Old', 'OLDDIR', 3, '', 'c VmrCoreRemoveFileFile >< \".\"')",
+      "INSERT INTO `VmrMoveFileTree` (`Tree`, `Component_`, `SourceRoot`, `DestRoot`, "
+      "`Options`, `DirCondition`, `FileCondition`) VALUES ('M', 'New', 'OLDDIR', 'NEWDIR', 0, "
+      "'', 'c VmrCoreMoveFileFile >< \".\"')",
+  };
+  for (const char* s : sql) Execute(database, s);
+  MSIHANDLE summary = 0;
+  MsiGetSummaryInformationA(database, nullptr, 4, &summary);
+  MsiSummaryInfoSetPropertyA(summary, PID_TEMPLATE, VT_LPSTR, 0, nullptr, ";1033");
+  MsiSummaryInfoSetPropertyA(summary, PID_REVNUMBER, VT_LPSTR, 0, nullptr,
+                             "{0B2E6A5C-4C1F-4B7E-9A3D-5E8F7C6B1A20}");
+  MsiSummaryInfoSetPropertyA(summary, PID_PAGECOUNT, VT_I4, 200, nullptr, nullptr);
+  MsiSummaryInfoSetPropertyA(summary, PID_WORDCOUNT, VT_I4, 2, nullptr, nullptr);
+  MsiSummaryInfoPersist(summary);
+  MsiCloseHandle(summary);
+  MsiDatabaseCommit(database);
+  MsiCloseHandle(database);
+  MSIHANDLE install = 0;
+  if (MsiOpenPackageA(path.c_str(), &install) != ERROR_SUCCESS) {
+    std::fprintf(stderr, "cannot open %s\n", path.c_str());
+    std::exit(1);
+  }
+  return install;
+}
+
+// Plants a tree of about `entries` entries: folders of ten files and up to four
+// subfolders each, breadth first.
+void PlantTree(const std::string& root, int entries) {
+  CreateDirectoryA(root.c_str(), nullptr);
+  std::vector<std::string> folders{root};
+  int planted = 0;
+  for (std::size_t i = 0; i < folders.size() && planted < entries; ++i) {
+    for (int f = 0; f < 10 && planted < entries; ++f, ++planted) {
+      std::string file = folders[i] + "file" + std::to_string(f) + ".dat";
+      HANDLE h = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+      CloseHandle(h);
+    }
+    for (int d = 0; d < 4 && planted < entries; ++d, ++planted) {
+      std::string folder = folders[i] + "dir" + std::to_string(d) + "\\";
+      CreateDirectoryA(folder.c_str(), nullptr);
+      folders.push_back(folder);
+    }
+  }
+}
+
+long PlainWalk(const std::string& folder) {
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA((folder + "*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return 0;
+  long count = 0;
+  do {
+    std::string name = data.cFileName;
+    if (name == "." || name == "..") continue;
+    ++count;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) count += PlainWalk(folder + name + "\\");
+  } while (FindNextFileA(find, &data));
+  FindClose(find);
+  return count;
+}
+
+template <class F>
+double Seconds(F&& f) {
+  auto start = Clock::now();
+  f();
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+UINT Call(const char* name, MSIHANDLE install) {
+  static HMODULE module = LoadLibraryA("viduzo.dll");
+  auto action = reinterpret_cast<UINT(WINAPI*)(MSIHANDLE)>(
+      reinterpret_cast<void*>(GetProcAddress(module, name)));
+  return action(install);
+}
+
+}  // namespace
+
+int main() {
+  char temp[MAX_PATH];
+  GetTempPathA(sizeof temp, temp);
+  std::printf("%8s %10s %14s %14s %14s %9s %9s\n", "entries", "walk s", "walk us/entry",
+              "remove us/e", "move us/e", "remove/x", "move/x");
+  for (int entries : {1000, 10000, 100000}) {
+    std::string root = std::string(temp) + "bench" + std::to_string(entries) + "\\";
+    std::string target = std::string(temp) + "bench" + std::to_string(entries) + "-target\\";
+    PlantTree(root, entries);
+    CreateDirectoryA(target.c_str(), nullptr);
+    long counted = 0;
+    double walk = Seconds([&] { counted = PlainWalk(root); });
+
+    MSIHANDLE install = OpenPackage(std::string(temp) + "bench" + std::to_string(entries) + ".msi");
+    MsiSetPropertyA(install, "OLDDIR", root.c_str());
+    MsiSetPropertyA(install, "NEWDIR", target.c_str());
+    UINT removeResult = 0, moveResult = 0;
+    double remove = Seconds([&] { removeResult = Call("RemoveFileTree", install); });
+    double move = Seconds([&] { moveResult = Call("MoveFileTree", install); });
+    MsiCloseHandle(install);
+    if (removeResult != 0 || moveResult != 0)
+      std::fprintf(stderr, "actions failed: %u %u\n", removeResult, moveResult);
+
+    double n = static_cast<double>(counted);
+    std::printf("%8ld %10.3f %14.2f %14.2f %14.2f %9.1f %9.1f\n", counted, walk, walk / n * 1e6,
+                remove / n * 1e6, move / n * 1e6, remove / walk, move / walk);
+    std::fflush(stdout);
+  }
+  return 0;
+}
