@@ -17,7 +17,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
 namespace {
 
 const winsim::ModuleExport kExports[] = {
-#define VIDUZO_ACTION(Name) {#Name, reinterpret_cast<FARPROC>(&Name)},
+#define VIDUZO_ACTION(Name) {#Name, reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&Name))},
 #include "dll/actions.h"
 #undef VIDUZO_ACTION
 };

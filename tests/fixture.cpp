@@ -114,8 +114,10 @@ UINT CallAction(MSIHANDLE install, const char* name) {
   if (!action) return ERROR_INSTALL_FAILURE;
 #ifndef _WIN32
   std::size_t before = winsim::OpenHandleCount();
+  std::size_t kernelBefore = winsim::OpenKernelHandleCount();
   UINT result = action(install);
   EXPECT_EQ(winsim::OpenHandleCount(), before) << name << " left an installer handle open";
+  EXPECT_EQ(winsim::OpenKernelHandleCount(), kernelBefore) << name << " left a file handle open";
   return result;
 #else
   return action(install);

@@ -17,6 +17,7 @@ class ResetWinsim : public ::testing::EmptyTestEventListener {
     winsim::ResetHeapFailure();
     winsim::SetCodePage(0);
     winsim::ResetRegistry();
+    winsim::ResetDisks();
   }
 };
 

@@ -68,6 +68,20 @@ std::string SandboxRoot();
 // directory). Existing entries are matched without regard to case.
 std::string HostPath(const std::string& windowsPath);
 
+// Disk sizes. Every drive that exists reports 256 GiB in all and 96 GiB free
+// until a test sets its sizes; setting them also makes the drive exist
+// (a drive that does not exist fails both calls with ERROR_PATH_NOT_FOUND).
+void SetDiskSize(char drive, unsigned long long totalBytes, unsigned long long freeBytes);
+// Makes GetDiskFreeSpaceExA or GetDiskFreeSpaceA fail for a drive with the
+// given error code; 0 lets it succeed again.
+enum class DiskCall { kFreeSpaceEx, kFreeSpace };
+void FailDiskCall(char drive, DiskCall call, DWORD error);
+// Forgets every size and failure set.
+void ResetDisks();
+
+// The number of kernel handles (files, folders, searches, ...) open now.
+std::size_t OpenKernelHandleCount();
+
 // ---- registry ----------------------------------------------------------------
 // The registry starts as Windows has it after setup: HKEY_LOCAL_MACHINE with
 // HARDWARE, SOFTWARE (and SOFTWARE\Classes, which HKEY_CLASSES_ROOT shows) and
