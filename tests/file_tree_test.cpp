@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "files/file_tree.h"
 #include "tests/fixture.h"
+#include "tests/pe_image.h"
 
 using namespace viduzo_test;
 
@@ -363,6 +365,55 @@ TEST_F(FileTreeTest, MoveSkipsEqualPathsAndRecordsFileTimes) {
   Rows moved = QueryRows(h, "SELECT `SourceName`, `Options` FROM `MoveFile`");
   EXPECT_EQ(moved, (Rows{{"new.txt", "0"}, {"old.txt", "0"}}));
   EXPECT_EQ(GetProp(h, "SetTimestamps.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60"), expected);
+}
+
+TEST_F(FileTreeTest, HiddenReadOnlyAndOverlongEntries) {
+  RemoveRow(pkg, "T", 3, "", "c VmrCoreRemoveFileFile >< \"e\"");
+  MSIHANDLE h = pkg.Open();
+  const std::string a = TempFolder("attrs");
+  WriteFile(a + "hidden.dat", "h");
+  WriteFile(a + "readonly.dat", "r");
+  CreateDirectoryA((a + "hiddendir").c_str(), nullptr);
+  WriteFile(a + "hiddendir\\inner.dat", "i");
+  SetFileAttributesA((a + "hidden.dat").c_str(), FILE_ATTRIBUTE_HIDDEN);
+  SetFileAttributesA((a + "readonly.dat").c_str(), FILE_ATTRIBUTE_READONLY);
+  SetFileAttributesA((a + "hiddendir").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_DIRECTORY);
+  SetProp(h, "OLDDIR", a);
+  EXPECT_EQ(CallAction(h, "RemoveFileTree"), 0u);
+  EXPECT_EQ(QueryRows(h, "SELECT `FileName` FROM `RemoveFile` WHERE `FileName` IS NOT NULL"),
+            (Rows{{"hidden.dat"}, {"inner.dat"}, {"readonly.dat"}}));
+  SetFileAttributesA((a + "readonly.dat").c_str(), FILE_ATTRIBUTE_NORMAL);
+
+  // A root past MAX_PATH cannot be listed: a missing folder is no failure.
+  const std::string deep = a + std::string(300, 'd') + "\\";
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA((deep + "*").c_str(), &data);
+  ASSERT_EQ(find, INVALID_HANDLE_VALUE);
+  DWORD error = GetLastError();
+  bool quiet = error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND;
+  SetProp(h, "OLDDIR", deep);
+  EXPECT_EQ(CallAction(h, "RemoveFileTree"), quiet ? 0u : 1603u) << "listing error " << error;
+}
+
+TEST(VersionedFile, FileVersionLowHalfOrDateMakesAFileVersioned) {
+  const std::string dir = TempFolder("versions");
+  const struct {
+    const char* name;
+    std::string content;
+    bool versioned;
+  } cases[] = {
+      {"v1234.dll", Image(true, 16, 1, 0x409, VersionResource(0x00010002, 0x00030004, 0)), true},
+      {"dated.dll", Image(false, 16, 1, 0, VersionResource(0x00010000, 0, 0x01D5C0F5)), true},
+      // 1.0.0.0 without a date: the low half of the version is 0, so unversioned.
+      {"v1000.dll", Image(true, 16, 1, 0x409, VersionResource(0x00010000, 0, 0)), false},
+      {"noversion.dll", Image(true, 10, 1, 0x409, "raw"), false},
+      {"text.txt", "plain text", false},
+  };
+  for (const auto& c : cases) {
+    WriteFile(dir + c.name, c.content);
+    EXPECT_EQ(viduzo::IsVersionedFile((dir + c.name).c_str()), c.versioned) << c.name;
+  }
+  EXPECT_FALSE(viduzo::IsVersionedFile((dir + "missing.dll").c_str()));
 }
 
 }  // namespace

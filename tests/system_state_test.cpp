@@ -238,6 +238,63 @@ TEST(DefaultCacheSize, IsThreePercentOfTheDisk) {
   EXPECT_EQ(viduzo::DefaultCacheSize("Q:\\nowhere\\at\\all\\"), 30000000u);
 }
 
+TEST_F(SystemStateTest, UnreadableDecidingPropertiesFailTheAction) {
+  // A value that does not fit the 256-character buffer cannot be read.
+  const std::string tooLong(256, 'x');
+  MSIHANDLE h = Open();
+  for (const char* name : {"UserSID", "HlType"}) {
+    SetProp(h, "UserSID", "");
+    SetProp(h, "HlType", "MSI_ALL");
+    SetProp(h, name, tooLong);
+    SetProp(h, kError, "untouched");
+    EXPECT_EQ(CallAction(h, "GetSystemState"), 1603u) << name;
+    EXPECT_EQ(GetProp(h, kError), "untouched") << name << ": validation never ran";
+  }
+  for (const char* name : {"AdminUser", "ENABLE_TROV"}) {
+    SetProp(h, "AdminUser", "1");
+    SetProp(h, "ENABLE_TROV", "");
+    SetProp(h, name, tooLong);
+    EXPECT_EQ(CallAction(h, "SystemStateBetweenCostFinalize"), 1603u) << name;
+  }
+}
+
+#ifndef _WIN32
+TEST(DefaultCacheSize, DiskSizesAndTheirThirtyTwoBitArithmetic) {
+  struct Case {
+    unsigned long long total;
+    bool failEx;
+    bool failOld;
+    DWORD expected;
+  } cases[] = {
+      {1000000000ull, false, false, 30000000u},     // three per cent of 1 GB
+      {10ull << 30, false, false, 128849016u},      // above 4 GB: 3 x (4294967295 / 100)
+      {1000000000ull, true, true, 30000000u},       // both calls fail: the fixed default
+      {2ull << 30, true, false, 64424508u},         // the older call alone, 2 GiB
+      {8ull << 30, true, false, 30000000u},         // 8 GiB in 32 bits wraps to 0
+      {6ull << 30, true, false, 64424508u},         // 6 GiB wraps to 2 GiB
+  };
+  for (const Case& c : cases) {
+    winsim::ResetDisks();
+    winsim::SetDiskSize('C', c.total, c.total / 2);
+    if (c.failEx) winsim::FailDiskCall('C', winsim::DiskCall::kFreeSpaceEx, ERROR_ACCESS_DENIED);
+    if (c.failOld) winsim::FailDiskCall('C', winsim::DiskCall::kFreeSpace, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(viduzo::DefaultCacheSize("C:\\"), c.expected) << c.total;
+  }
+}
+
+TEST_F(SystemStateTest, LoadedHiveLeavesCurrentUserAlone) {
+  MSIHANDLE h = Open();
+  const std::string sid = "S-1-5-21-1004336348-1177238915-682003330-1001";
+  ASSERT_TRUE(winsim::LoadUserHive(sid));
+  SetProp(h, "UserSID", sid);
+  EXPECT_EQ(CallAction(h, "GetSystemState"), 0u);
+  EXPECT_EQ(GetProp(h, kCurrentUser), "");
+  ASSERT_TRUE(winsim::UnloadUserHive(sid));
+  EXPECT_EQ(CallAction(h, "GetSystemState"), 0u);
+  EXPECT_EQ(GetProp(h, kCurrentUser), "DefaultUser.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60");
+}
+#endif
+
 TEST_F(SystemStateTest, PrivateDirectoryPropertiesCleared) {
   pkg.Sql("CREATE TABLE `Directory` (`Directory` CHAR(72) NOT NULL, `Directory_Parent` CHAR(72), "
           "`DefaultDir` CHAR(255) NOT NULL LOCALIZABLE PRIMARY KEY `Directory`)");
