@@ -1,26 +1,20 @@
 #include "client/validation.h"
 
 #include "runtime/action.h"
+#include "runtime/names.h"
 #include "runtime/services.h"
 #include "runtime/text.h"
 
 namespace viduzo {
 namespace {
 
-constexpr char kClientName[] = "CLIENT_NAME";
-constexpr char kDynamicClientName[] = "ENABLE_DYNAMIC_CLIENT_NAME";
+using namespace names;
+
 constexpr char kClientNameValid[] = "ClientNameValid.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
 constexpr char kClientPathValid[] = "ClientPathValid.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
 constexpr char kProgramFolderValid[] = "ProgramFolderValid.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
-constexpr char kValidationError[] = "ValidationError.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
 constexpr char kValidationFailed[] = "ValidationFailed.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
-constexpr char kClientFolder[] = "QVADIR.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
-constexpr char kLauncherFolder[] = "PROGRAM_FOLDER_NAME.3F8A61D5_E27C_4B19_9D40_58B6C1E0A2F7";
-constexpr char kAgentFolder[] = "PROGRAM_FOLDER_NAME.9D4C2E81_6B0F_47A3_8E15_C2A07F3D96B4";
-constexpr char kScratchPath[] = "TEMP.71C5A0E8_94D2_4E6B_8A17_F3B25D0C69E4";
 
-constexpr char kErrorEmpty[] = "ErrorClientNameEmtpy.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
-constexpr char kErrorInvalid[] = "ErrorClientNameInvalid.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
 constexpr char kErrorEmptyDefault[] =
     "ErrorClientNameEmtpyDefault.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
 constexpr char kErrorInvalidDefault[] =
@@ -36,7 +30,7 @@ constexpr DWORD kNameBufferSize = 256;
 constexpr DWORD kVolumeBufferSize = 261;
 
 const char* ForbiddenSetFor(LPCSTR name) {
-  static const char* const kPathProperties[] = {kClientFolder, kLauncherFolder, kAgentFolder,
+  static const char* const kPathProperties[] = {kClientFolder, kLauncherProgramFolder, kAgentProgramFolder,
                                                 kScratchPath};
   for (const char* path : kPathProperties)
     if (lstrcmpA(name, path) == 0) return kPathForbidden;
@@ -160,7 +154,7 @@ extern "C" UINT WINAPI ValidateClientName2(MSIHANDLE hInstall) {
   int empty = 0;
   ValidateProperty(hInstall, kClientName, nullptr, &valid, &empty);
   if (valid) return ERROR_SUCCESS;
-  MsiSetPropertyA(hInstall, kValidationError, empty ? kErrorEmpty : kErrorInvalid);
+  MsiSetPropertyA(hInstall, kValidationError, empty ? kErrorClientNameEmpty : kErrorClientNameInvalid);
   MsiDoActionA(hInstall, kValidationFailed);
   return ERROR_INSTALL_FAILURE;
 }
@@ -170,9 +164,9 @@ extern "C" UINT WINAPI ValidateClientPath(MSIHANDLE hInstall) {
 }
 
 extern "C" UINT WINAPI ValidateProgramFolder(MSIHANDLE hInstall) {
-  return ValidatePathProperty(hInstall, kLauncherFolder, kProgramFolderValid);
+  return ValidatePathProperty(hInstall, kLauncherProgramFolder, kProgramFolderValid);
 }
 
 extern "C" UINT WINAPI ValidateProgramFolderHLA(MSIHANDLE hInstall) {
-  return ValidatePathProperty(hInstall, kAgentFolder, kProgramFolderValid);
+  return ValidatePathProperty(hInstall, kAgentProgramFolder, kProgramFolderValid);
 }

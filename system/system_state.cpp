@@ -3,18 +3,17 @@
 #include "client/validation.h"
 #include "runtime/action.h"
 #include "runtime/handles.h"
+#include "runtime/names.h"
 #include "runtime/services.h"
 #include "runtime/text.h"
 
 namespace viduzo {
 namespace {
 
-constexpr char kCoreFolder[] = "QVADIR.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
+using namespace names;
+
 constexpr char kLauncherFolder[] = "QVADIR.3F8A61D5_E27C_4B19_9D40_58B6C1E0A2F7";
 constexpr char kAgentFolder[] = "QVADIR.9D4C2E81_6B0F_47A3_8E15_C2A07F3D96B4";
-constexpr char kLauncherProgramFolder[] =
-    "PROGRAM_FOLDER_NAME.3F8A61D5_E27C_4B19_9D40_58B6C1E0A2F7";
-constexpr char kAgentProgramFolder[] = "PROGRAM_FOLDER_NAME.9D4C2E81_6B0F_47A3_8E15_C2A07F3D96B4";
 constexpr char kLauncherMenuPath[] = "PFNAME.3F8A61D5_E27C_4B19_9D40_58B6C1E0A2F7";
 constexpr char kAgentMenuPath[] = "PFNAME.9D4C2E81_6B0F_47A3_8E15_C2A07F3D96B4";
 constexpr char kAgentMenuPathAlias[] = "PFName.9D4C2E81_6B0F_47A3_8E15_C2A07F3D96B4";
@@ -27,10 +26,8 @@ constexpr char kDefaultUser[] = "DefaultUser.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D6
 constexpr char kCache[] = "Cache.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
 constexpr char kCacheSize[] = "PersistentCacheSize.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
 constexpr char kCacheBitmap[] = "PersistentCacheBMP.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
-constexpr char kScratchPath[] = "TEMP.71C5A0E8_94D2_4E6B_8A17_F3B25D0C69E4";
 constexpr char kLogFile[] = "LogFile.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
 constexpr char kLogFile32[] = "LogFile32.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
-constexpr char kValidationError[] = "ValidationError.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
 constexpr char kEnableTrovFiles[] = "EnableTROVFiles.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
 
 constexpr char kConfigTemplate[] = "[QVADIR.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60]HOSTCFG.INI";
@@ -179,7 +176,7 @@ void CheckEntry(MSIHANDLE hInstall, LPCSTR name, int* valid, int* empty, LPCSTR 
 
 int SetModuleFolderProperties(MSIHANDLE hInstall) {
   GrowableText core;
-  if (core.ReadProperty(hInstall, kCoreFolder) != ERROR_SUCCESS) return 0;
+  if (core.ReadProperty(hInstall, kClientFolder) != ERROR_SUCCESS) return 0;
   int result = 1;
   for (LPCSTR module : {kLauncherFolder, kAgentFolder}) {
     GrowableText value;
@@ -322,10 +319,9 @@ extern "C" UINT WINAPI GetSystemState(MSIHANDLE hInstall) {
     if (!CarryConfigPaths(hInstall, ini, &outcome)) return ERROR_INSTALL_FAILURE;
   }
 
-  CheckEntry(hInstall, "CLIENT_NAME", &valid, &empty,
-             "ErrorClientNameInvalid.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60",
-             "ErrorClientNameEmtpy.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60");
-  CheckEntry(hInstall, kCoreFolder, &valid, &empty,
+  CheckEntry(hInstall, kClientName, &valid, &empty, kErrorClientNameInvalid,
+             kErrorClientNameEmpty);
+  CheckEntry(hInstall, kClientFolder, &valid, &empty,
              "ErrorInstallDirInvalid.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60");
   if (type != kAgentPackage)
     CheckEntry(hInstall, kLauncherProgramFolder, &valid, &empty,

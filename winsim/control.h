@@ -31,6 +31,19 @@ void RegisterAction(const std::string& name, std::function<UINT(MSIHANDLE)> acti
 const std::vector<std::string>& ActionsRun();
 void ResetSession();
 
+// Products installed on the machine, as MsiGetComponentPathA and the costing
+// actions (the installed states of a package's features and components) see
+// them. Nothing is installed until a test registers it; product and component
+// codes are GUIDs, matched without regard to case. A component registered
+// INSTALLSTATE_LOCAL answers LOCAL while its path exists, ABSENT when it does
+// not, NOTUSED when the path is empty. ResetSession forgets every product.
+void SetInstalledComponent(const std::string& productCode, const std::string& componentCode,
+                           INSTALLSTATE state, const std::string& path);
+// The installed state a feature of the product reports after CostFinalize.
+void SetInstalledFeature(const std::string& productCode, const std::string& feature,
+                         INSTALLSTATE state);
+void ResetInstalledProducts();
+
 // ---- debug output, message boxes -------------------------------------------
 // Every OutputDebugStringA text, in order.
 const std::vector<std::string>& DebugLines();

@@ -1,5 +1,6 @@
 // The install session: a package opened with MsiOpenPackageA, its properties,
-// formatted text, conditions, actions, messages and feature / component states.
+// formatted text, conditions, actions and messages. The costing actions and the
+// feature / component states are in costing.cpp.
 #include <map>
 #include <memory>
 #include <string>
@@ -31,10 +32,10 @@ SessionControl& Control() {
 // is recorded and succeeds.
 bool IsStandardAction(const std::string& name) {
   static const char* const kStandard[] = {
-      "AppSearch",        "CCPSearch",        "CostFinalize",       "CostInitialize",
-      "CreateFolders",    "CreateShortcuts",  "DuplicateFiles",     "ExecuteAction",
-      "FileCost",         "FindRelatedProducts", "InstallExecute",  "InstallFiles",
-      "InstallFinalize",  "InstallInitialize", "InstallValidate",   "LaunchConditions",
+      "AppSearch",        "CCPSearch",        "CreateFolders",      "CreateShortcuts",
+      "DuplicateFiles",   "ExecuteAction",    "FindRelatedProducts", "InstallExecute",
+      "InstallFiles",     "InstallFinalize",  "InstallInitialize",  "InstallValidate",
+      "LaunchConditions",
       "MigrateFeatureStates", "MoveFiles",    "PublishFeatures",    "PublishProduct",
       "RegisterProduct",  "RegisterUser",     "RemoveExistingProducts", "RemoveFiles",
       "RemoveFolders",    "RemoveIniValues",  "RemoveRegistryValues", "RemoveShortcuts",
@@ -60,7 +61,6 @@ void SetEngineProperties(Session& session) {
       {"ProgramFiles64Folder", "C:\\Program Files\\"},
       {"CommonFilesFolder", "C:\\Program Files (x86)\\Common Files\\"},
       {"TempFolder", temp},
-      {"ROOTDRIVE", "C:\\"},
       {"VersionNT", "601"},
       {"WindowsBuild", "7601"},
       {"ALLUSERS", ""},
@@ -87,6 +87,7 @@ void ResetSession() {
   control.messages.clear();
   control.actions.clear();
   control.actionsRun.clear();
+  ResetInstalledProducts();
 }
 
 std::shared_ptr<Session> GetSession(MSIHANDLE handle) { return Get<Session>(handle); }
@@ -165,6 +166,10 @@ UINT WINAPI MsiDoActionA(MSIHANDLE install, LPCSTR action) {
   auto registered = control.actions.find(action);
   if (registered != control.actions.end()) return registered->second(install);
 
+  // Standard actions come before custom actions of the same name.
+  UINT costing = ERROR_SUCCESS;
+  if (winsim::RunCostingAction(*session, action, &costing)) return costing;
+
   // Custom actions of the package: property setters (51) and error actions (19).
   std::vector<std::vector<winsim::Field>> rows;
   std::string name = action;
@@ -198,47 +203,6 @@ MSIHANDLE WINAPI MsiGetActiveDatabase(MSIHANDLE install) {
   auto session = winsim::GetSession(install);
   if (!session || !session->database) return 0;
   return winsim::AddHandle(session->database);
-}
-
-BOOL WINAPI MsiGetMode(MSIHANDLE install, int mode) { return FALSE; }
-
-UINT WINAPI MsiGetFeatureStateA(MSIHANDLE install, LPCSTR feature, INSTALLSTATE* installed,
-                                INSTALLSTATE* action) {
-  auto session = winsim::GetSession(install);
-  if (!session) return ERROR_INVALID_HANDLE;
-  if (!feature) return ERROR_UNKNOWN_FEATURE;
-  return session->FeatureState(feature, installed, action) ? ERROR_SUCCESS : ERROR_UNKNOWN_FEATURE;
-}
-
-UINT WINAPI MsiSetFeatureStateA(MSIHANDLE install, LPCSTR feature, INSTALLSTATE state) {
-  auto session = winsim::GetSession(install);
-  if (!session) return ERROR_INVALID_HANDLE;
-  if (!feature) return ERROR_UNKNOWN_FEATURE;
-  session->features[feature].action = state;
-  return ERROR_SUCCESS;
-}
-
-UINT WINAPI MsiGetComponentStateA(MSIHANDLE install, LPCSTR component, INSTALLSTATE* installed,
-                                  INSTALLSTATE* action) {
-  auto session = winsim::GetSession(install);
-  if (!session) return ERROR_INVALID_HANDLE;
-  if (!component) return ERROR_UNKNOWN_COMPONENT;
-  return session->ComponentState(component, installed, action) ? ERROR_SUCCESS
-                                                               : ERROR_UNKNOWN_COMPONENT;
-}
-
-UINT WINAPI MsiSetComponentStateA(MSIHANDLE install, LPCSTR component, INSTALLSTATE state) {
-  auto session = winsim::GetSession(install);
-  if (!session) return ERROR_INVALID_HANDLE;
-  if (!component) return ERROR_UNKNOWN_COMPONENT;
-  session->components[component].action = state;
-  return ERROR_SUCCESS;
-}
-
-INSTALLSTATE WINAPI MsiGetComponentPathA(LPCSTR product, LPCSTR component, LPSTR buffer,
-                                         DWORD* count) {
-  if (!product || !component) return INSTALLSTATE_INVALIDARG;
-  return INSTALLSTATE_UNKNOWN;
 }
 
 INSTALLUILEVEL WINAPI MsiSetInternalUI(INSTALLUILEVEL level, HWND* window) {

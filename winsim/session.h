@@ -1,5 +1,7 @@
 // The install session shared by the winsim areas that serve an install handle:
-// properties, the package database, feature and component states.
+// properties, the package database, and the costing state (the features,
+// components, folders and files that CostInitialize loads and CostFinalize
+// resolves).
 #pragma once
 
 #include <map>
@@ -14,16 +16,65 @@
 
 namespace winsim {
 
-struct ItemState {
-  INSTALLSTATE installed = INSTALLSTATE_ABSENT;
+// A row of the Feature table as costing keeps it.
+struct CostFeature {
+  std::string name;
+  std::string parent;  // "" for a top-level feature
+  int level = 0;
+  int attributes = 0;
+  std::vector<std::size_t> components;  // indexes into Costing::components
+  INSTALLSTATE installed = INSTALLSTATE_UNKNOWN;
+  // The requested action, which MsiGetFeatureStateA reports.
+  INSTALLSTATE request = INSTALLSTATE_UNKNOWN;
+};
+
+// A row of the Component table as costing keeps it.
+struct CostComponent {
+  std::string name;
+  std::string id;  // the ComponentId GUID; "" when the row has none
+  std::string directory;
+  std::string condition;
+  int attributes = 0;
+  bool enabled = true;       // false when its condition was false at CostFinalize
+  bool forceLocal = false;   // it installs files from a cabinet: never run from source
+  INSTALLSTATE installed = INSTALLSTATE_UNKNOWN;
+  // What MsiGetComponentStateA reports, and what costing asked for (the two
+  // differ once MsiSetComponentStateA changed the action).
   INSTALLSTATE action = INSTALLSTATE_UNKNOWN;
+  INSTALLSTATE request = INSTALLSTATE_UNKNOWN;
+};
+
+// A row of the Directory table: its key, parent and the target name of DefaultDir.
+struct CostFolder {
+  std::string key;
+  std::string parent;
+  std::string name;  // "" for "." (the parent's own folder)
+  bool resolved = false;
+  std::string path;  // the resolved target folder, ending in a backslash
+};
+
+// A row of the File table: the long file name and, after CostFinalize, its target path.
+struct CostFile {
+  std::string key;
+  std::string component;
+  std::string name;
+  bool compressed = false;
+  bool hasTarget = false;
+  std::string target;
+};
+
+struct Costing {
+  bool initialized = false;  // CostInitialize has run
+  std::vector<CostFeature> features;
+  std::vector<CostComponent> components;
+  std::vector<CostFolder> folders;
+  std::vector<CostFile> files;
 };
 
 struct Session : Object, SessionView {
   std::shared_ptr<Database> database;
   std::map<std::string, std::string> properties;
-  std::map<std::string, ItemState> features;
-  std::map<std::string, ItemState> components;
+  Costing costing;
 
   std::string Property(const std::string& name) override {
     auto it = properties.find(name);
@@ -37,59 +88,31 @@ struct Session : Object, SessionView {
       properties[name] = value;
   }
 
-  // A single-column lookup in the package database; "" when there is no row.
-  std::string Lookup(const std::string& sql) {
-    std::vector<std::vector<Field>> rows;
-    if (!database || QueryRows(*database, sql, &rows) != ERROR_SUCCESS || rows.empty() ||
-        rows[0].empty())
-      return std::string();
-    return rows[0][0].AsText();
-  }
+  // A property's leading decimal integer, or fallback when the property is not set.
+  int PropertyInt(const std::string& name, int fallback);
 
-  // Values are quoted into the query; a key holding an apostrophe finds nothing.
-  static bool Quotable(const std::string& key) { return key.find('\'') == std::string::npos; }
-
-  std::string ComponentDirectory(const std::string& component) override {
-    if (!Quotable(component)) return std::string();
-    std::string directory = Lookup("SELECT `Directory_` FROM `Component` WHERE `Component` = '" +
-                                   component + "'");
-    return directory.empty() ? std::string() : Property(directory);
-  }
-
-  std::string FileKeyPath(const std::string& fileKey) override {
-    if (!Quotable(fileKey)) return std::string();
-    std::string component =
-        Lookup("SELECT `Component_` FROM `File` WHERE `File` = '" + fileKey + "'");
-    std::string name = Lookup("SELECT `FileName` FROM `File` WHERE `File` = '" + fileKey + "'");
-    if (component.empty() || name.empty()) return std::string();
-    std::string folder = ComponentDirectory(component);
-    if (folder.empty()) return std::string();
-    std::size_t bar = name.find('|');
-    if (bar != std::string::npos) name = name.substr(bar + 1);
-    return folder + name;
-  }
-
+  // [#key] / [!key]: the target path CostFinalize gave the file; "" before that.
+  std::string FileKeyPath(const std::string& fileKey) override;
+  // [$key]: the target folder of the component's directory once costing has
+  // started; "" before CostInitialize.
+  std::string ComponentDirectory(const std::string& component) override;
+  // The states MsiGetFeatureStateA / MsiGetComponentStateA report; false for
+  // an item costing has not loaded.
   bool FeatureState(const std::string& name, INSTALLSTATE* installed,
-                    INSTALLSTATE* action) override {
-    return ItemLookup(features, name, installed, action);
-  }
-
+                    INSTALLSTATE* action) override;
   bool ComponentState(const std::string& name, INSTALLSTATE* installed,
-                      INSTALLSTATE* action) override {
-    return ItemLookup(components, name, installed, action);
-  }
+                      INSTALLSTATE* action) override;
 
-  static bool ItemLookup(const std::map<std::string, ItemState>& items, const std::string& name,
-                         INSTALLSTATE* installed, INSTALLSTATE* action) {
-    auto it = items.find(name);
-    if (it == items.end()) return false;
-    if (installed) *installed = it->second.installed;
-    if (action) *action = it->second.action;
-    return true;
-  }
+  CostFeature* FindFeature(const std::string& name);
+  CostComponent* FindComponent(const std::string& name);
+  CostFolder* FindFolder(const std::string& key);
 };
 
 // The session behind an install handle, or null.
 std::shared_ptr<Session> GetSession(MSIHANDLE handle);
+
+// Runs a costing action (CostInitialize, FileCost, CostFinalize) on the
+// session; false when the name is no costing action.
+bool RunCostingAction(Session& session, const std::string& action, UINT* result);
 
 }  // namespace winsim
