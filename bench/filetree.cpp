@@ -1,5 +1,5 @@
 // Benchmark of the tree walks: plants trees of 1,000, 10,000 and 100,000 entries
-// (about ten files to a folder) in the winsim sandbox, schedules each for
+// (ten files to a folder) in the winsim sandbox, schedules each for
 // removal and for moving, and prints the time per entry next to that of a plain
 // recursive FindFirstFileA walk of the same tree. The library's work should stay
 // proportional to the tree: the time per entry barely moves with its size.
@@ -75,20 +75,20 @@ MSIHANDLE OpenPackage(const std::string& path) {
   return install;
 }
 
-// Plants a tree of about `entries` entries: folders of ten files and up to four
-// subfolders each, breadth first.
+// Plants a tree of about `entries` entries, ten files to a folder: every folder
+// holds ten files and up to four subfolders, breadth first.
 void PlantTree(const std::string& root, int entries) {
+  const std::size_t folderBudget = static_cast<std::size_t>(entries / 11);
   CreateDirectoryA(root.c_str(), nullptr);
   std::vector<std::string> folders{root};
-  int planted = 0;
-  for (std::size_t i = 0; i < folders.size() && planted < entries; ++i) {
-    for (int f = 0; f < 10 && planted < entries; ++f, ++planted) {
+  for (std::size_t i = 0; i < folders.size(); ++i) {
+    for (int f = 0; f < 10; ++f) {
       std::string file = folders[i] + "file" + std::to_string(f) + ".dat";
       HANDLE h = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
       CloseHandle(h);
     }
-    for (int d = 0; d < 4 && planted < entries; ++d, ++planted) {
+    for (int d = 0; d < 4 && folders.size() < folderBudget; ++d) {
       std::string folder = folders[i] + "dir" + std::to_string(d) + "\\";
       CreateDirectoryA(folder.c_str(), nullptr);
       folders.push_back(folder);
@@ -118,6 +118,24 @@ double Seconds(F&& f) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// The rows a table holds now (the walks' temporary rows included).
+long CountRows(MSIHANDLE install, const char* table) {
+  MSIHANDLE database = MsiGetActiveDatabase(install);
+  MSIHANDLE view = 0, record = 0;
+  long count = 0;
+  std::string sql = std::string("SELECT * FROM `") + table + "`";
+  if (MsiDatabaseOpenViewA(database, sql.c_str(), &view) == ERROR_SUCCESS &&
+      MsiViewExecute(view, 0) == ERROR_SUCCESS) {
+    while (MsiViewFetch(view, &record) == ERROR_SUCCESS) {
+      ++count;
+      MsiCloseHandle(record);
+    }
+  }
+  MsiCloseHandle(view);
+  MsiCloseHandle(database);
+  return count;
+}
+
 UINT Call(const char* name, MSIHANDLE install) {
   static HMODULE module = LoadLibraryA("viduzo.dll");
   auto action = reinterpret_cast<UINT(WINAPI*)(MSIHANDLE)>(
@@ -130,8 +148,9 @@ UINT Call(const char* name, MSIHANDLE install) {
 int main() {
   char temp[MAX_PATH];
   GetTempPathA(sizeof temp, temp);
-  std::printf("%8s %10s %14s %14s %14s %9s %9s\n", "entries", "walk s", "walk us/entry",
-              "remove us/e", "move us/e", "remove/x", "move/x");
+  std::printf("%8s %10s %14s %14s %14s %9s %9s %12s %10s\n", "entries", "walk s",
+              "walk us/entry", "remove us/e", "move us/e", "remove/x", "move/x", "RemoveFile",
+              "MoveFile");
   for (int entries : {1000, 10000, 100000}) {
     std::string root = std::string(temp) + "bench" + std::to_string(entries) + "\\";
     std::string target = std::string(temp) + "bench" + std::to_string(entries) + "-target\\";
@@ -146,13 +165,16 @@ int main() {
     UINT removeResult = 0, moveResult = 0;
     double remove = Seconds([&] { removeResult = Call("RemoveFileTree", install); });
     double move = Seconds([&] { moveResult = Call("MoveFileTree", install); });
+    long removeRows = CountRows(install, "RemoveFile");
+    long moveRows = CountRows(install, "MoveFile");
     MsiCloseHandle(install);
     if (removeResult != 0 || moveResult != 0)
       std::fprintf(stderr, "actions failed: %u %u\n", removeResult, moveResult);
 
     double n = static_cast<double>(counted);
-    std::printf("%8ld %10.3f %14.2f %14.2f %14.2f %9.1f %9.1f\n", counted, walk, walk / n * 1e6,
-                remove / n * 1e6, move / n * 1e6, remove / walk, move / walk);
+    std::printf("%8ld %10.3f %14.2f %14.2f %14.2f %9.1f %9.1f %12ld %10ld\n", counted, walk,
+                walk / n * 1e6, remove / n * 1e6, move / n * 1e6, remove / walk, move / walk,
+                removeRows, moveRows);
     std::fflush(stdout);
   }
   return 0;
