@@ -79,6 +79,16 @@ struct PathBuffer {
     return true;
   }
   DWORD Length() const { return static_cast<DWORD>(lstrlenA(buffer.text)); }
+  // A root that does not end in "\" names one file: its name goes to name and
+  // the buffer keeps the folder, backslash included.
+  bool SplitFileRoot(char (&name)[kColumnBuffer]) {
+    char* path = buffer.text;
+    if (path[0] == '\0' || EndsWithChar(path, '\\')) return false;
+    char* slash = FindLastChar(path, '\\');
+    lstrcpynA(name, slash ? slash + 1 : path, kColumnBuffer);
+    Cut(slash ? static_cast<DWORD>(slash + 1 - path) : 0);
+    return true;
+  }
   void Cut(DWORD length) { buffer.text[length] = '\0'; }
   char* text() { return buffer.text; }
   bool Init() {
@@ -217,19 +227,15 @@ bool ScheduleRemoveTree(RemoveWalk& w) {
     return false;
   if (skip) return true;
 
-  char* path = w.path.text();
-  if (path[0] != '\0' && !EndsWithChar(path, '\\')) {
-    // The root names one file.
-    char* slash = FindLastChar(path, '\\');
-    char name[kColumnBuffer];
-    lstrcpynA(name, slash ? slash + 1 : path, sizeof name);
+  char name[kColumnBuffer];
+  if (w.path.SplitFileRoot(name)) {
     if (!EvaluateItemCondition(w.hInstall, w.fileCondition, kRemoveFileItem, name, &satisfied))
       return false;
     if (!satisfied) return true;
     if (!InsertRow(w.removeFileView, {key, w.component, name, key}, w.mode, true)) return false;
-    w.path.Cut(slash ? static_cast<DWORD>(slash + 1 - path) : 0);
     return MsiSetPropertyA(w.hInstall, key, w.path.text()) == ERROR_SUCCESS;
   }
+  char* path = w.path.text();
 
   if (MsiSetPropertyA(w.hInstall, key, path) != ERROR_SUCCESS) return false;
   bool testFiles = w.fileCondition[0] != '\0';
@@ -337,21 +343,18 @@ bool ScheduleMoveTree(MoveWalk& w) {
     return false;
   if (skip) return true;
 
-  char* source = w.source.text();
-  if (source[0] != '\0' && !EndsWithChar(source, '\\')) {
-    char* slash = FindLastChar(source, '\\');
-    char name[kColumnBuffer];
-    lstrcpynA(name, slash ? slash + 1 : source, sizeof name);
+  char name[kColumnBuffer];
+  if (w.source.SplitFileRoot(name)) {
     if (!EvaluateItemCondition(w.hInstall, w.fileCondition, kMoveFileItem, name, &satisfied))
       return false;
     if (!satisfied) return true;
     if (!InsertMoveRow(w, sourceKey, name, sourceKey, destinationFolder)) return false;
-    w.source.Cut(slash ? static_cast<DWORD>(slash + 1 - source) : 0);
     if (MsiSetPropertyA(w.hInstall, sourceKey, w.source.text()) != ERROR_SUCCESS) return false;
     RecordMovedFileTimes(w.hInstall, w.source.text(), w.destination.text(), name, w.timestamps);
     return true;
   }
 
+  char* source = w.source.text();
   if (MsiSetPropertyA(w.hInstall, sourceKey, source) != ERROR_SUCCESS) return false;
   bool testFiles = w.fileCondition[0] != '\0';
   if (!testFiles && !InsertMoveRow(w, sourceKey, "*", sourceKey, destinationFolder)) return false;
