@@ -27,108 +27,68 @@ class Condition : public ::testing::Test {
  protected:
   void SetUp() override {
     pkg.Open();
-    SetProp(pkg.install(), "mm", "5");
-    SetProp(pkg.install(), "neg", "-5");
-    SetProp(pkg.install(), "big", "2147483648");
-    SetProp(pkg.install(), "Upper", "HELLO");
-    SetProp(pkg.install(), "path", "C:\\Dir\\File.TXT");
-    SetProp(pkg.install(), "num", "12");
-    SetProp(pkg.install(), "num2", "9");
+    const char* props[][2] = {{"mm", "5"},     {"neg", "-5"},  {"big", "2147483648"},
+                              {"num", "12"},   {"num2", "9"},  {"Upper", "HELLO"},
+                              {"zero", "0"},   {"z1", "-0"},   {"z2", "0asdf"},
+                              {"z3", "0 "},    {"z4", "+0"},   {"path", "C:\\Dir\\File.TXT"}};
+    for (const auto& p : props) SetProp(pkg.install(), p[0], p[1]);
   }
   Package pkg;
 };
 
-TEST_F(Condition, HandlesAndEmptyConditions) {
-  EXPECT_EQ(MsiEvaluateConditionA(0, nullptr), E);
+// The actions act on TRUE and FALSE and treat anything else as a failure.
+TEST_F(Condition, HandlesEmptyConditionsAndSyntax) {
   EXPECT_EQ(MsiEvaluateConditionA(0, "1"), E);
   EXPECT_EQ(MsiEvaluateConditionA(pkg.install(), nullptr), N);
-  ExpectConditions(pkg.install(), {{"", N}, {" ", N}, {"   ", N}});
-}
-
-TEST_F(Condition, SyntaxAndLogic) {
   ExpectConditions(pkg.install(), {
+      {"", N}, {"   ", N},
       {"1", T}, {"0", F}, {"-1", T}, {"\"0\"", T}, {"\"\"", F},
-      {"not 0", T}, {"not \"A\"", F}, {"NOT NOT 1", T}, {"not(0)", T},
-      {"1 and 2", T}, {"not 0 and 3", T}, {"not 0 and 0", F}, {"not 0 or 1", T},
-      {"NOT 0 AND 1 OR 0", T}, {"NOT 1 OR 0", F}, {"NOT ( 1 AND 1 )", F},
-      {"(0)", F}, {"(((((1)))))", T}, {"NOT(1)OR(0)", F},
-      {"1 XOR 1", F}, {"1 IMP 1", T}, {"1 IMP 0", F}, {"0 IMP 0", T},
-      {"0 EQV 0", T}, {"0 EQV 1", F},
-      // AND binds tighter; OR, XOR, EQV and IMP share one level, left to right.
-      {"0 AND 1 OR 1", T}, {"1 or 0 and 0", T}, {"1 xor 1 and 0", T},
-      {"1 IMP 1 OR 0", T}, {"0 imp 0 xor 1", F}, {"1 eqv 0 or 1", T},
+      {"not 0", T}, {"NOT NOT 1", T}, {"not(0)", T}, {"1 and 2", T}, {"not 0 and 0", F},
+      {"NOT 0 AND 1 OR 0", T}, {"NOT ( 1 AND 1 )", F}, {"(((((1)))))", T}, {"NOT(1)OR(0)", F},
+      // AND binds tighter than OR.
+      {"0 AND 1 OR 1", T}, {"1 or 0 and 0", T},
       // Syntax errors.
-      {"(((((1))))))", E}, {"((1)", E}, {"(", E}, {"()", E}, {"NOT", E}, {"1 AND", E},
-      {"AND 1", E}, {"1 2", E}, {"(1)(1)", E}, {"0 >=", E}, {"0 < > 0", E}, {"(1<<1) == 2", E},
-      {"( 1 AND 1 ) = 2", E}, {"1 = 1 = 1", E}, {"1 IMPL 1", E}, {"~not \"A\"", E},
-      {" \"A\" ~ = \"a\" ", E}, {"1 ~ 1", E}, {"\"unterminated", E}, {"X != \"\"", E},
-      {"1\t= 1", E}, {"% FOO", F},
+      {"(((((1))))))", E}, {"((1)", E}, {"()", E}, {"NOT", E}, {"1 AND", E}, {"1 2", E},
+      {"0 >=", E}, {"1 = 1 = 1", E}, {" \"A\" ~ = \"a\" ", E}, {"\"unterminated", E},
+      {"X != \"\"", E}, {"1\t= 1", E},
   });
 }
 
 TEST_F(Condition, Comparisons) {
   ExpectConditions(pkg.install(), {
-      {"0 = 0", T}, {"0 <> 0", F}, {"0 > 1", F}, {"0 ~> 1", F}, {"1 >= 1", T}, {"1 ~>= 1", T},
-      {"0 < 1", T}, {"1 < 1", F}, {"0 <= 1", T}, {"1 ~<= 1", T},
-      {"2147483647 = 2147483647", T}, {"2147483648 = 2147483647", T},  // clamped
-      {"1.5 = 1", T}, {"- = 0", T}, {"1-2 = 1", T},
+      {"0 = 0", T}, {"0 <> 0", F}, {"0 > 1", F}, {"1 >= 1", T}, {"0 < 1", T}, {"1 <= 1", T},
+      {"2147483648 = 2147483647", T},  // clamped
       // Texts compare as texts, case-insensitively with ~.
-      {" \"A\" < \"B\" ", T}, {" \"1\" > \"12\" ", F}, {" \"100\" < \"21\" ", T},
-      {" \"A\" = \"a\" ", F}, {" \"A\" ~= \"a\" ", T}, {"Upper ~= \"hello\"", T},
-      {"Upper = \"hello\"", F}, {"Upper ~<> \"hello\"", F}, {"Upper ~< \"hellp\"", T},
-      {"\"02.1\" < \"2.11\"", T}, {"\"2\" < \"12.1\"", F},
+      {" \"A\" < \"B\" ", T}, {" \"100\" < \"21\" ", T}, {" \"A\" = \"a\" ", F},
+      {" \"A\" ~= \"a\" ", T}, {"Upper ~= \"hello\"", T}, {"Upper = \"hello\"", F},
+      {"Upper ~<> \"hello\"", F},
       // A literal text against an integer is only unequal.
-      {" \"A\" = 1 ", F}, {" 1 ~= \"1\" ", F}, {" 1 = \"1\" ", F}, {" 0 < \"100\" ", F},
-      {" 100 > \"0\" ", F}, {"0 = \"\"", F}, {"0 AND \"\"", F}, {"1 AND \"1\"", T},
-      // A property holding an integer compares as a number.
-      {"mm = 5", T}, {"mm < 12", T}, {"mm = \"5\"", T}, {"neg < 0", T}, {"-5 = neg", T},
-      {"neg = \"-5\"", T}, {"big = -2147483648", T},  // 32-bit arithmetic
-      {"num > num2", T}, {"num > \"9\"", T}, {"\"12\" > \"9\"", F},
+      {" 1 = \"1\" ", F}, {" 0 < \"100\" ", F}, {"0 = \"\"", F}, {"1 AND \"1\"", T},
+      // A property holding an integer compares as a number, in 32 bits.
+      {"mm = 5", T}, {"mm < 12", T}, {"mm = \"5\"", T}, {"neg < 0", T}, {"neg = \"-5\"", T},
+      {"big = -2147483648", T}, {"num > num2", T}, {"num > \"9\"", T}, {"\"12\" > \"9\"", F},
+      // Only optional "-" and digits make an integer.
+      {"zero = 0", T}, {"z1 = 0", T}, {"z2 = 0", F}, {"z2 <> 0", T}, {"z3 = 0", F},
+      {"z4 = 0", F}, {"z4 <> 0", T},
       // Missing properties are empty texts.
       {"x = y", T}, {"x = \"\"", T}, {"x <> \"\"", F}, {"x", F}, {"NOT Installed", T},
-      {"bandalmael=0", F}, {"bandalmael<>0", T}, {"bandalmael<0", F}, {"bandalmael~<>0", T},
+      {"x = 0", F}, {"x <> 0", T}, {"x < 0", F},
   });
 }
 
-TEST_F(Condition, PropertyValuesAgainstAnInteger) {
-  struct ValueCase {
-    const char* value;
-    MSICONDITION equalsZero;
-  };
-  const ValueCase cases[] = {
-      {"0", T}, {"-0", T}, {"0000000000000", T}, {"asdf", F}, {"0asdf", F}, {"0 ", F},
-      {"--0", F}, {"0x00", F}, {"-", F}, {"+0", F}, {"0.0", F},
-  };
-  for (const ValueCase& c : cases) {
-    SetProp(pkg.install(), "bandalmael", c.value);
-    EXPECT_EQ(MsiEvaluateConditionA(pkg.install(), "bandalmael=0"), c.equalsZero) << c.value;
-    EXPECT_EQ(MsiEvaluateConditionA(pkg.install(), "bandalmael<>0"),
-              c.equalsZero == T ? F : T)
-        << c.value;
-  }
-}
-
 TEST_F(Condition, SubstringPrefixAndSuffix) {
-  struct SubCase {
-    const char* one;
-    const char* op;
-    const char* two;
+  const struct {
+    const char *one, *op, *two;
     MSICONDITION expected;
+  } cases[] = {
+      {"hithere", "><", "hi", T}, {"hi", "><", "hithere", F}, {"", "><", "hi", F},
+      {"hi", "><", "", T},        {"", "><", "", F},          {"HiThere", "~><", "ITH", T},
+      {"HiThere", "><", "ith", F}, {"hithere", "<<", "hi", T}, {"abcdhithere", "<<", "hi", F},
+      {"hithere", ">>", "there", T}, {"there", ">>", "hithere", F}, {"HiThere", "~>>", "THERE", T},
+      // Two integers: >< tests common bits, >> the low word.
+      {"3", "><", "1", T}, {"3", "><", "4", F}, {"1234", "><", "1", F}, {"65537", ">>", "1", T},
   };
-  const SubCase cases[] = {
-      {"hithere", "><", "hi", T}, {"hi", "><", "hithere", F}, {"hello", "><", "hi", F},
-      {"", "><", "hi", F},        {"hi", "><", "", T},        {"", "><", "", F},
-      {"1234", "><", "1", F},     {"one 1234", "><", "1", T}, {"HiThere", "~><", "ITH", T},
-      {"HiThere", "><", "ith", F},
-      {"hithere", "<<", "hi", T}, {"abcdhithere", "<<", "hi", F}, {"hithere", "<<", "", T},
-      {"", "<<", "", F},          {"1234 one", "<<", "1", T},     {"HiThere", "~<<", "hi", T},
-      {"hithere", ">>", "there", T}, {"there", ">>", "hithere", F}, {"1234", ">>", "4", F},
-      {"one 1234", ">>", "4", T},    {"HiThere", "~>>", "THERE", T},
-      // Two integers: >< tests common bits, << the high word, >> the low word.
-      {"3", "><", "1", T}, {"3", "><", "4", F}, {"65536", "<<", "1", T}, {"65537", ">>", "1", T},
-      {"12", "~<<", "4", F},
-  };
-  for (const SubCase& c : cases) {
+  for (const auto& c : cases) {
     SetProp(pkg.install(), "one", c.one);
     SetProp(pkg.install(), "two", c.two);
     std::string condition = std::string("one ") + c.op + " two";
@@ -136,22 +96,9 @@ TEST_F(Condition, SubstringPrefixAndSuffix) {
         << "\"" << c.one << "\" " << c.op << " \"" << c.two << "\"";
   }
   ExpectConditions(pkg.install(), {
-      {"\"ASFD\" >< \"S\" ", T}, {"\"ASFD\" ~>< \"s\" ", T}, {"\"ASFD\" ~>< \"sss\" ", F},
-      {"path ~>> \".txt\"", T}, {"path >> \".txt\"", F}, {"path ~<< \"c:\\\"", T},
-      {"path >< \"Dir\"", T}, {"\"Testing\" ~<< \"Testing\"", T},
+      {"path >< \".TXT\"", T}, {"path >< \".x\"", F}, {"path ~>> \".txt\"", T},
+      {"path >> \".txt\"", F}, {"path ~<< \"c:\\\"", T}, {"\"ASFD\" ~>< \"sss\" ", F},
   });
-}
-
-TEST_F(Condition, EnvironmentVariables) {
-  ASSERT_TRUE(SetEnvironmentVariableA("VIDUZO_COND_VAR", "BAR"));
-  SetEnvironmentVariableA("VIDUZO_COND_NONE", nullptr);
-  ExpectConditions(pkg.install(), {
-      {"%VIDUZO_COND_VAR", T}, {"%VIDUZO_COND_VAR = \"BAR\"", T}, {"%VIDUZO_COND_NONE", F},
-      {"%VIDUZO_COND_NONE = \"\"", T}, {"%1", E},
-  });
-  SetEnvironmentVariableA("VIDUZO_COND_VAR", "7");
-  ExpectConditions(pkg.install(), {{"%VIDUZO_COND_VAR > 6", T}});
-  SetEnvironmentVariableA("VIDUZO_COND_VAR", nullptr);
 }
 
 TEST(ConditionItems, FeatureAndComponentStates) {
@@ -184,10 +131,10 @@ TEST(ConditionItems, FeatureAndComponentStates) {
   ASSERT_EQ(MsiSetComponentStateA(install, "Main", INSTALLSTATE_LOCAL), UINT{ERROR_SUCCESS});
   ExpectConditions(install, {
       {"&Core = 2", T}, {"!Core = 2", T}, {"&Core", T}, {"NOT &Core = 2", F},
-      {"$Main = 3", T}, {"?Main = 2", T}, {"$Main >< 1", T}, {"$Main = \"3\"", F},
+      {"$Main = 3", T}, {"?Main = 2", T}, {"$Main = \"3\"", F},
       // An unknown item is an empty text.
       {"&nofeature", F}, {"$NoComp", F}, {"$NoComp = \"\"", T}, {"$NoComp <> 3", T},
-      {"$NoComp = 3", F}, {"?NoComp", F}, {"$ Main = 3", T}, {"$1", E},
+      {"$NoComp = 3", F}, {"$1", E},
   });
   ASSERT_EQ(MsiSetFeatureStateA(install, "Core", INSTALLSTATE_LOCAL), UINT{ERROR_SUCCESS});
   ExpectConditions(install, {{"&Core = 3", T}, {"&Core = 2", F}});
@@ -205,22 +152,6 @@ TEST(ConditionDbcs, CharactersAreNotBytes) {
       {"dbv >> \"\\\"", F}, {"dbv >< \"\\\"", F}, {"dbv ~>> \"\x95\x5C\"", T},
       {"dbv = \"\x95\x5C\"", T}, {"ka >< \"[\"", F}, {"ka >> \"]\"", F},
       {"ka ~>< \"\x83\x5D\"", T}, {"\"\x81\x5B\" < \"\x82\xA0\"", F},  // UTF-16 order
-  });
-}
-
-// Deep nesting is bounded work: the engine's parser gives up past its stack.
-TEST_F(Condition, DeepNesting) {
-  const std::string nested = std::string(1000, '(') + "1" + std::string(1000, ')');
-  const std::string nots = [] {
-    std::string s;
-    for (int i = 0; i < 1001; ++i) s += "NOT ";
-    return s + "1";
-  }();
-  const std::string tooDeep = std::string(50000, '(') + "1" + std::string(50000, ')');
-  std::string chain = "1";
-  for (int i = 0; i < 20000; ++i) chain += " AND mm = 5";
-  ExpectConditions(pkg.install(), {
-      {nested.c_str(), T}, {nots.c_str(), F}, {tooDeep.c_str(), E}, {chain.c_str(), T},
   });
 }
 

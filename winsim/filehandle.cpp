@@ -67,9 +67,11 @@ struct OpenFiles {
   std::multimap<std::pair<dev_t, ino_t>, FileObject*> byId;
 };
 
+// Never destroyed: file objects that a program leaves open are released by
+// the handle table at exit and still look themselves up here.
 OpenFiles& Opened() {
-  static OpenFiles opened;
-  return opened;
+  static OpenFiles* opened = new OpenFiles;
+  return *opened;
 }
 
 struct FileObject : KernelObject {
