@@ -246,7 +246,7 @@ UINT ClearPrivateDirectoryProperties(MSIHANDLE hInstall) {
     }
     // Public properties (all upper case) are the user's to set.
     if (IsAllUpper(key)) continue;
-    // Folders the package resolves from a relative ".:" spec stay.
+    // Folders that the package resolves relative to another (".:Name") stay.
     if (defaultDir[0] == '.' && defaultDir[1] == ':' && lstrcmpA(defaultDir, ".:") != 0 &&
         lstrcmpA(defaultDir, ".:APPLIC~1|Application") != 0)
       continue;

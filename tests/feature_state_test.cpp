@@ -30,20 +30,11 @@ const char kTrovComponentCode[] = "{D2B7E415-08C3-4A9F-86E1-B5F40A7C3D92}";
 // A package with the costing tables, filled row by row.
 struct CostingPackage {
   CostingPackage() {
-    pkg.Sql("CREATE TABLE `Feature` (`Feature` CHAR(38) NOT NULL, `Feature_Parent` CHAR(38), "
-            "`Title` CHAR(64), `Description` CHAR(255), `Display` SHORT, `Level` SHORT NOT NULL, "
-            "`Directory_` CHAR(72), `Attributes` SHORT NOT NULL PRIMARY KEY `Feature`)")
-        .Sql("CREATE TABLE `Component` (`Component` CHAR(72) NOT NULL, `ComponentId` CHAR(38), "
-             "`Directory_` CHAR(72) NOT NULL, `Attributes` SHORT NOT NULL, `Condition` CHAR(255), "
-             "`KeyPath` CHAR(72) PRIMARY KEY `Component`)")
-        .Sql("CREATE TABLE `FeatureComponents` (`Feature_` CHAR(38) NOT NULL, `Component_` "
-             "CHAR(72) NOT NULL PRIMARY KEY `Feature_`, `Component_`)")
-        .Sql("CREATE TABLE `Directory` (`Directory` CHAR(72) NOT NULL, `Directory_Parent` "
-             "CHAR(72), `DefaultDir` CHAR(255) NOT NULL PRIMARY KEY `Directory`)")
-        .Sql("CREATE TABLE `File` (`File` CHAR(72) NOT NULL, `Component_` CHAR(72) NOT NULL, "
-             "`FileName` CHAR(255) NOT NULL, `FileSize` LONG NOT NULL, `Version` CHAR(72), "
-             "`Language` CHAR(20), `Attributes` SHORT, `Sequence` SHORT NOT NULL PRIMARY KEY "
-             "`File`)")
+    pkg.Table("Feature")
+        .Table("Component")
+        .Table("FeatureComponents")
+        .Table("Directory")
+        .Table("File")
         .Property("ProductCode", kProductCode);
     Directory("TARGETDIR", "", "SourceDir");
   }
@@ -322,8 +313,7 @@ TEST(CostingWithoutTables, SucceedsWithWhateverTablesThereAre) {
   for (bool directory : {false, true}) {
     Package pkg;
     if (directory)
-      pkg.Sql("CREATE TABLE `Directory` (`Directory` CHAR(72) NOT NULL, `Directory_Parent` "
-              "CHAR(72), `DefaultDir` CHAR(255) NOT NULL PRIMARY KEY `Directory`)")
+      pkg.Table("Directory")
           .Sql("INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) VALUES "
                "('TARGETDIR', '', 'SourceDir')");
     MSIHANDLE h = pkg.Open();

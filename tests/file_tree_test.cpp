@@ -52,15 +52,7 @@ struct KeyNames {
 
 // The standard file tables and the two tree tables, with OLDDIR and NEWDIR.
 void CreateTables(Package& pkg) {
-    pkg.Sql("CREATE TABLE `Directory` (`Directory` CHAR(72) NOT NULL, `Directory_Parent` "
-            "CHAR(72), `DefaultDir` CHAR(255) NOT NULL LOCALIZABLE PRIMARY KEY `Directory`)");
-    pkg.Sql("CREATE TABLE `RemoveFile` (`FileKey` CHAR(72) NOT NULL, `Component_` CHAR(72) NOT "
-            "NULL, `FileName` CHAR(255) LOCALIZABLE, `DirProperty` CHAR(72) NOT NULL, "
-            "`InstallMode` SHORT NOT NULL PRIMARY KEY `FileKey`)");
-    pkg.Sql("CREATE TABLE `MoveFile` (`FileKey` CHAR(72) NOT NULL, `Component_` CHAR(72) NOT "
-            "NULL, `SourceName` CHAR(255) LOCALIZABLE, `DestName` CHAR(255) LOCALIZABLE, "
-            "`SourceFolder` CHAR(72), `DestFolder` CHAR(72) NOT NULL, `Options` SHORT NOT NULL "
-            "PRIMARY KEY `FileKey`)");
+  pkg.Table("Directory").Table("RemoveFile").Table("MoveFile");
     pkg.Sql("CREATE TABLE `VmrRemoveFileTree` (`Tree` CHAR(72) NOT NULL, `Component_` CHAR(72) "
             "NOT NULL, `Root` CHAR(72) NOT NULL, `Mode` SHORT, `DirCondition` CHAR(255), "
             "`FileCondition` CHAR(255) PRIMARY KEY `Tree`)");

@@ -62,6 +62,44 @@ Package& Package::Sql(const std::string& sql) {
   return *this;
 }
 
+Package& Package::Table(const std::string& name) {
+  static const std::pair<const char*, const char*> kTables[] = {
+      {"Directory",
+       "`Directory` CHAR(72) NOT NULL, `Directory_Parent` CHAR(72), `DefaultDir` CHAR(255) NOT "
+       "NULL LOCALIZABLE PRIMARY KEY `Directory`"},
+      {"Component",
+       "`Component` CHAR(72) NOT NULL, `ComponentId` CHAR(38), `Directory_` CHAR(72) NOT NULL, "
+       "`Attributes` SHORT NOT NULL, `Condition` CHAR(255), `KeyPath` CHAR(72) PRIMARY KEY "
+       "`Component`"},
+      {"Feature",
+       "`Feature` CHAR(38) NOT NULL, `Feature_Parent` CHAR(38), `Title` CHAR(64) LOCALIZABLE, "
+       "`Description` CHAR(255) LOCALIZABLE, `Display` SHORT, `Level` SHORT NOT NULL, "
+       "`Directory_` CHAR(72), `Attributes` SHORT NOT NULL PRIMARY KEY `Feature`"},
+      {"FeatureComponents",
+       "`Feature_` CHAR(38) NOT NULL, `Component_` CHAR(72) NOT NULL PRIMARY KEY `Feature_`, "
+       "`Component_`"},
+      {"File",
+       "`File` CHAR(72) NOT NULL, `Component_` CHAR(72) NOT NULL, `FileName` CHAR(255) NOT NULL "
+       "LOCALIZABLE, `FileSize` LONG NOT NULL, `Version` CHAR(72), `Language` CHAR(20), "
+       "`Attributes` SHORT, `Sequence` SHORT NOT NULL PRIMARY KEY `File`"},
+      {"RemoveFile",
+       "`FileKey` CHAR(72) NOT NULL, `Component_` CHAR(72) NOT NULL, `FileName` CHAR(255) "
+       "LOCALIZABLE, `DirProperty` CHAR(72) NOT NULL, `InstallMode` SHORT NOT NULL PRIMARY KEY "
+       "`FileKey`"},
+      {"MoveFile",
+       "`FileKey` CHAR(72) NOT NULL, `Component_` CHAR(72) NOT NULL, `SourceName` CHAR(255) "
+       "LOCALIZABLE, `DestName` CHAR(255) LOCALIZABLE, `SourceFolder` CHAR(72), `DestFolder` "
+       "CHAR(72) NOT NULL, `Options` SHORT NOT NULL PRIMARY KEY `FileKey`"},
+      {"CustomAction",
+       "`Action` CHAR(72) NOT NULL, `Type` SHORT NOT NULL, `Source` CHAR(72), `Target` "
+       "CHAR(255) PRIMARY KEY `Action`"},
+  };
+  for (const auto& [table, columns] : kTables)
+    if (name == table) return Sql("CREATE TABLE `" + name + "` (" + columns + ")");
+  ADD_FAILURE() << "no standard table " << name;
+  return *this;
+}
+
 Package& Package::Property(const std::string& name, const std::string& value) {
   return Sql("INSERT INTO `Property` (`Property`, `Value`) VALUES ('" + name + "', '" + value +
              "')");

@@ -142,19 +142,11 @@ TEST_F(FormatWithSession, EmptyTemplateResolvesPropertyTextInFields) {
 
 TEST(FormatRecordFiles, FileKeys) {
   Package pkg;
-  pkg.Sql("CREATE TABLE `Directory` (`Directory` CHAR(72) NOT NULL, `Directory_Parent` CHAR(72), "
-          "`DefaultDir` CHAR(255) NOT NULL PRIMARY KEY `Directory`)")
-      .Sql("CREATE TABLE `Component` (`Component` CHAR(72) NOT NULL, `ComponentId` CHAR(38), "
-           "`Directory_` CHAR(72) NOT NULL, `Attributes` SHORT NOT NULL, `Condition` CHAR(255), "
-           "`KeyPath` CHAR(72) PRIMARY KEY `Component`)")
-      .Sql("CREATE TABLE `Feature` (`Feature` CHAR(38) NOT NULL, `Feature_Parent` CHAR(38), "
-           "`Title` CHAR(64), `Description` CHAR(255), `Display` SHORT, `Level` SHORT NOT NULL, "
-           "`Directory_` CHAR(72), `Attributes` SHORT NOT NULL PRIMARY KEY `Feature`)")
-      .Sql("CREATE TABLE `FeatureComponents` (`Feature_` CHAR(38) NOT NULL, `Component_` "
-           "CHAR(72) NOT NULL PRIMARY KEY `Feature_`, `Component_`)")
-      .Sql("CREATE TABLE `File` (`File` CHAR(72) NOT NULL, `Component_` CHAR(72) NOT NULL, "
-           "`FileName` CHAR(255) NOT NULL, `FileSize` LONG NOT NULL, `Version` CHAR(72), "
-           "`Language` CHAR(20), `Attributes` SHORT, `Sequence` SHORT NOT NULL PRIMARY KEY `File`)")
+  pkg.Table("Directory")
+      .Table("Component")
+      .Table("Feature")
+      .Table("FeatureComponents")
+      .Table("File")
       .Sql("INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) "
            "VALUES ('TARGETDIR', '', 'SourceDir')")
       .Sql("INSERT INTO `Component` (`Component`, `ComponentId`, `Directory_`, `Attributes`, "

@@ -296,8 +296,7 @@ TEST_F(SystemStateTest, LoadedHiveLeavesCurrentUserAlone) {
 #endif
 
 TEST_F(SystemStateTest, PrivateDirectoryPropertiesCleared) {
-  pkg.Sql("CREATE TABLE `Directory` (`Directory` CHAR(72) NOT NULL, `Directory_Parent` CHAR(72), "
-          "`DefaultDir` CHAR(255) NOT NULL LOCALIZABLE PRIMARY KEY `Directory`)");
+  pkg.Table("Directory");
   const struct {
     const char* key;
     const char* parent;  // "" for the root

@@ -22,15 +22,16 @@ const char kErrorInvalidDefault[] =
 // error property's name at the moment the action runs.
 const char kShown[] = "SHOWN_ERROR";
 
+void AddErrorAction(Package& p) {
+  p.Table("CustomAction");
+  p.Sql("INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES "
+        "('ValidationFailed.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60', 51, 'SHOWN_ERROR', "
+        "'[ValidationError.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60]')");
+}
+
 class ValidationTest : public ::testing::Test {
  protected:
-  ValidationTest() {
-    pkg.Sql("CREATE TABLE `CustomAction` (`Action` CHAR(72) NOT NULL, `Type` SHORT NOT NULL, "
-            "`Source` CHAR(72), `Target` CHAR(255) PRIMARY KEY `Action`)");
-    pkg.Sql("INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES "
-            "('ValidationFailed.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60', 51, 'SHOWN_ERROR', "
-            "'[ValidationError.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60]')");
-  }
+  ValidationTest() { AddErrorAction(pkg); }
   // Opens the package with the given properties set by the session, as the
   // dialog or the command line would.
   MSIHANDLE Open(std::initializer_list<std::pair<const char*, std::string>> props) {
@@ -179,11 +180,7 @@ TEST_F(ValidationTest, GetQVAClientNameProposesAndFallsBack) {
   for (const ProposeCase& c : cases) {
     SCOPED_TRACE(c.title);
     Package p;
-    p.Sql("CREATE TABLE `CustomAction` (`Action` CHAR(72) NOT NULL, `Type` SHORT NOT NULL, "
-          "`Source` CHAR(72), `Target` CHAR(255) PRIMARY KEY `Action`)");
-    p.Sql("INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES "
-          "('ValidationFailed.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60', 51, 'SHOWN_ERROR', "
-          "'[ValidationError.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60]')");
+    AddErrorAction(p);
     if (*c.admin) p.Property("IsAdminPackage", c.admin);
     MSIHANDLE h = p.Open();
     std::string volume = TempFolder("vol");
