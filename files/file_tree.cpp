@@ -129,6 +129,12 @@ class Listing {
   WIN32_FIND_DATAA data_;
 };
 
+// A folder that is missing or empty is no error for a walk.
+bool IsQuietListingError(DWORD error) {
+  return error == ERROR_NO_MORE_FILES || error == ERROR_PATH_NOT_FOUND ||
+         error == ERROR_FILE_NOT_FOUND;
+}
+
 bool IsDotEntry(const char* name) {
   return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
@@ -247,8 +253,7 @@ bool ScheduleRemoveTree(RemoveWalk& w) {
   Listing listing;
   DWORD error = 0;
   if (!listing.Start(w.path, &error))
-    return error == ERROR_NO_MORE_FILES || error == ERROR_PATH_NOT_FOUND ||
-           error == ERROR_FILE_NOT_FOUND;
+    return IsQuietListingError(error);
   do {
     const WIN32_FIND_DATAA& entry = listing.entry();
     if (IsDirectory(entry)) {
@@ -363,8 +368,7 @@ bool ScheduleMoveTree(MoveWalk& w) {
   Listing listing;
   DWORD error = 0;
   if (!listing.Start(w.source, &error))
-    return error == ERROR_NO_MORE_FILES || error == ERROR_PATH_NOT_FOUND ||
-           error == ERROR_FILE_NOT_FOUND;
+    return IsQuietListingError(error);
   do {
     const WIN32_FIND_DATAA& entry = listing.entry();
     if (IsDirectory(entry)) {
