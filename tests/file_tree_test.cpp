@@ -387,6 +387,33 @@ TEST_F(FileTreeTest, HiddenReadOnlyAndOverlongEntries) {
   EXPECT_EQ(CallAction(h, "RemoveFileTree"), quiet ? 0u : 1603u) << "listing error " << error;
 }
 
+TEST(FileTreeTables, MissingTables) {
+  // No tree tables at all: nothing to schedule, and no failure.
+  {
+    Package p;
+    MSIHANDLE h = p.Open();
+    EXPECT_EQ(CallAction(h, "RemoveFileTree"), 0u);
+    EXPECT_EQ(CallAction(h, "MoveFileTree"), 0u);
+  }
+  // Tree rows but no Directory / RemoveFile / MoveFile tables to write to.
+  {
+    Package p;
+    p.Sql("CREATE TABLE `VmrRemoveFileTree` (`Tree` CHAR(72) NOT NULL, `Component_` CHAR(72) "
+          "NOT NULL, `Root` CHAR(72) NOT NULL, `Mode` SHORT, `DirCondition` CHAR(255), "
+          "`FileCondition` CHAR(255) PRIMARY KEY `Tree`)");
+    p.Sql("CREATE TABLE `VmrMoveFileTree` (`Tree` CHAR(72) NOT NULL, `Component_` CHAR(72) NOT "
+          "NULL, `SourceRoot` CHAR(72) NOT NULL, `DestRoot` CHAR(72) NOT NULL, `Options` SHORT, "
+          "`DirCondition` CHAR(255), `FileCondition` CHAR(255) PRIMARY KEY `Tree`)");
+    RemoveRow(p, "T", 3);
+    MoveRow(p, "M", 0);
+    MSIHANDLE h = p.Open();
+    SetProp(h, "OLDDIR", TempFolder("old"));
+    SetProp(h, "NEWDIR", TempFolder("new"));
+    EXPECT_EQ(CallAction(h, "RemoveFileTree"), 1603u);
+    EXPECT_EQ(CallAction(h, "MoveFileTree"), 1603u);
+  }
+}
+
 TEST(VersionedFile, FileVersionLowHalfOrDateMakesAFileVersioned) {
   const std::string dir = TempFolder("versions");
   const struct {
