@@ -72,17 +72,6 @@ HANDLE Open(const std::string& path, DWORD access, DWORD share = FILE_SHARE_READ
   return CreateFileA(path.c_str(), access, share, nullptr, disposition, flags, nullptr);
 }
 
-std::string ReadAll(const std::string& path) {
-  HANDLE file = Open(path, GENERIC_READ);
-  if (file == INVALID_HANDLE_VALUE) return "<cannot open>";
-  std::string content;
-  char buffer[256];
-  DWORD got = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) content.append(buffer, got);
-  CloseHandle(file);
-  return content;
-}
-
 WIN32_FIND_DATAA Entry(const std::string& path) {
   WIN32_FIND_DATAA data{};
   HANDLE find = FindFirstFileA(path.c_str(), &data);
@@ -178,7 +167,7 @@ TEST_F(FileSystemTest, LongNamesGetShortNamesThatOpenThem) {
     EXPECT_TRUE(std::regex_match(shortName, std::regex("[^ .]{1,8}(\\.[^ .]{1,3})?")))
         << shortName;
     EXPECT_STREQ(Entry(dir + shortName).cFileName, name);
-    EXPECT_EQ(ReadAll(dir + shortName), name);
+    EXPECT_EQ(ReadWholeFile(dir + shortName), name);
   }
   for (const char* name : {"README", "ReadMe.Txt"}) {  // 8.3 already, whatever the case
     WriteFile(dir + name, name);
@@ -245,7 +234,7 @@ TEST_F(FileSystemTest, DispositionsAppendingSharingAndHandleRights) {
     EXPECT_EQ(GetLastError(), c.error);
     EXPECT_EQ(file != INVALID_HANDLE_VALUE, c.opens);
     if (file != INVALID_HANDLE_VALUE) { EXPECT_TRUE(CloseHandle(file)); }
-    EXPECT_EQ(ReadAll(path), c.contentAfter ? c.contentAfter : "<cannot open>");
+    EXPECT_EQ(ReadWholeFile(path), c.contentAfter ? c.contentAfter : "<cannot open>");
   }
   EXPECT_FAILS(Open(dir + "none\\f.txt", GENERIC_WRITE, 0, CREATE_ALWAYS) == INVALID_HANDLE_VALUE,
                ERROR_PATH_NOT_FOUND);
@@ -284,7 +273,7 @@ TEST_F(FileSystemTest, DispositionsAppendingSharingAndHandleRights) {
   reader = Open(path, GENERIC_READ, FILE_SHARE_READ);
   EXPECT_FAILS(Open(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE) == INVALID_HANDLE_VALUE,
                ERROR_SHARING_VIOLATION);
-  EXPECT_EQ(ReadAll(path), "hello world");
+  EXPECT_EQ(ReadWholeFile(path), "hello world");
   CloseHandle(reader);
 }
 
@@ -407,7 +396,7 @@ TEST_F(FileSystemTest, MoveFilesAndFolders) {
   // Wine keeps the old spelling when only the case changes.
   EXPECT_EQ(NamesOf(Find(dir + "*")).size(), 2u);
 #endif
-  EXPECT_EQ(ReadAll(dir + "D.TXT"), "A");
+  EXPECT_EQ(ReadWholeFile(dir + "D.TXT"), "A");
 
   // A move keeps the last-write time, and on NTFS the creation time too.
   FILETIME old = Time(0x01d5c0f5a4b0c000ull);

@@ -213,6 +213,18 @@ void WriteFile(const std::string& path, const std::string& content) {
   CloseHandle(file);
 }
 
+std::string ReadWholeFile(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return "<cannot open>";
+  std::string content;
+  char chunk[512];
+  DWORD got = 0;
+  while (::ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) content.append(chunk, got);
+  CloseHandle(file);
+  return content;
+}
+
 std::string Format(MSIHANDLE install, const std::string& templ) {
   MSIHANDLE record = MsiCreateRecord(1);
   MsiRecordSetStringA(record, 0, templ.c_str());

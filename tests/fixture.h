@@ -72,6 +72,8 @@ Rows QueryRows(MSIHANDLE install, const std::string& sql);
 
 // Writes a file of the given content; folders must exist.
 void WriteFile(const std::string& path, const std::string& content);
+// A whole file's content, or "<cannot open>" when it cannot be opened for reading.
+std::string ReadWholeFile(const std::string& path);
 
 // The resolved value of formatted text.
 std::string Format(MSIHANDLE install, const std::string& templ);

@@ -13,18 +13,6 @@ using namespace viduzo_test;
 
 namespace {
 
-std::string ReadRaw(const std::string& path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                            nullptr);
-  if (file == INVALID_HANDLE_VALUE) return "<missing>";
-  std::string bytes;
-  char chunk[512];
-  DWORD n = 0;
-  while (ReadFile(file, chunk, sizeof chunk, &n, nullptr) && n > 0) bytes.append(chunk, n);
-  CloseHandle(file);
-  return bytes;
-}
-
 std::string Cased(std::string text, bool upper) {
   upper ? CharUpperA(&text[0]) : CharLowerA(&text[0]);
   return text;
@@ -197,7 +185,7 @@ TEST(IniProfile, WritesChangeOnlyWhatTheyMust) {
   for (const Step& s : steps) {
     SCOPED_TRACE(std::string(s.section) + "/" + (s.key ? s.key : "(null)"));
     EXPECT_TRUE(WritePrivateProfileStringA(s.section, s.key, s.value, file.c_str()));
-    EXPECT_EQ(ReadRaw(file), s.content);
+    EXPECT_EQ(ReadWholeFile(file), s.content);
   }
   // Deleting from a missing file creates nothing; a missing folder fails.
   const std::string absent = file + ".absent";
@@ -220,7 +208,7 @@ TEST(IniProfileDbcs, NamesAndValuesWithTrailBytes) {
   EXPECT_STREQ(buffer, value);
   EXPECT_EQ(GetPrivateProfileStringA(nullptr, nullptr, "", buffer, sizeof(buffer), file.c_str()), 3u);
   EXPECT_EQ(std::string(buffer, 3), std::string("\x95\x5D\0", 3));
-  EXPECT_EQ(ReadRaw(file), std::string("[") + section + "]\r\n" + key + "=" + value + "\r\n");
+  EXPECT_EQ(ReadWholeFile(file), std::string("[") + section + "]\r\n" + key + "=" + value + "\r\n");
 }
 
 }  // namespace

@@ -643,18 +643,32 @@ int CompareA(LPCSTR a, LPCSTR b, bool ignoreCase) {
 int WINAPI lstrcmpA(LPCSTR a, LPCSTR b) { return CompareA(a, b, false); }
 int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b) { return CompareA(a, b, true); }
 
+namespace {
+
+// The argument checks both conversions share: a source, a sane length, a
+// destination that is absent only when its size is 0 and never overlaps the
+// source, and a code page winsim knows. Sets the last error on failure.
+bool ConversionArgumentsValid(UINT codePage, const void* src, int srcLen, const void* dst,
+                              int dstLen, UINT* cp) {
+  if (!src || srcLen == 0 || srcLen < -1 || dstLen < 0 || (!dst && dstLen) ||
+      (dst && dst == src)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  *cp = winsim::ResolveCodePage(codePage);
+  if (!winsim::IsKnownCodePage(*cp)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int srcLen, LPWSTR dst,
                                int dstLen) {
-  if (!src || srcLen == 0 || srcLen < -1 || dstLen < 0 || (!dst && dstLen) ||
-      (dst && static_cast<const void*>(dst) == static_cast<const void*>(src))) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
-  UINT cp = winsim::ResolveCodePage(codePage);
-  if (!winsim::IsKnownCodePage(cp)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
+  UINT cp = 0;
+  if (!ConversionArgumentsValid(codePage, src, srcLen, dst, dstLen, &cp)) return 0;
   if (cp == CP_UTF8 && (flags & ~static_cast<DWORD>(MB_ERR_INVALID_CHARS))) {
     SetLastError(ERROR_INVALID_FLAGS);
     return 0;
@@ -678,16 +692,8 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int srcLe
 
 int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, int srcLen, LPSTR dst,
                                int dstLen, LPCSTR defChar, LPBOOL usedDef) {
-  if (!src || srcLen == 0 || srcLen < -1 || dstLen < 0 || (!dst && dstLen) ||
-      (dst && static_cast<const void*>(dst) == static_cast<const void*>(src))) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
-  UINT cp = winsim::ResolveCodePage(codePage);
-  if (!winsim::IsKnownCodePage(cp)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
+  UINT cp = 0;
+  if (!ConversionArgumentsValid(codePage, src, srcLen, dst, dstLen, &cp)) return 0;
   if (cp == CP_UTF8) {
     if (defChar || usedDef) {
       SetLastError(ERROR_INVALID_PARAMETER);
