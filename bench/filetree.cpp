@@ -8,7 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "runtime/win.h"
+#include <windows.h>
+#include <msi.h>
+#include <msiquery.h>
+#include <msidefs.h>
+#include <objbase.h>
 
 namespace {
 

@@ -2,7 +2,9 @@
 // launchers' program folder names.
 #pragma once
 
-#include "runtime/win.h"
+#include <windows.h>
+#include <msi.h>
+#include <msiquery.h>
 
 namespace viduzo {
 

@@ -12,7 +12,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
 // The Linux build has no loader: the export table generated from the action
 // list is handed to winsim, whose LoadLibraryA("viduzo.dll") and GetProcAddress
 // serve it the way Windows serves the DLL's export directory.
-#include "winsim/modules.h"
+#include "winsim/kernel32/modules.h"
 
 namespace {
 

@@ -3,7 +3,9 @@
 // into temporary Directory, RemoveFile and MoveFile rows.
 #pragma once
 
-#include "runtime/win.h"
+#include <windows.h>
+#include <msi.h>
+#include <msiquery.h>
 
 namespace viduzo {
 

@@ -3,7 +3,9 @@
 // module definition file can export it by its plain name.
 #pragma once
 
-#include "runtime/win.h"
+#include <windows.h>
+#include <msi.h>
+#include <msiquery.h>
 
 #define VIDUZO_ACTION(Name) extern "C" UINT WINAPI Name(MSIHANDLE hInstall);
 #include "dll/actions.h"

@@ -3,7 +3,9 @@
 
 #include <utility>
 
-#include "runtime/win.h"
+#include <windows.h>
+#include <msi.h>
+#include <msiquery.h>
 
 namespace viduzo {
 

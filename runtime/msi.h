@@ -12,7 +12,9 @@
 // or the object goes away.
 #pragma once
 
-#include "runtime/win.h"
+#include <windows.h>
+#include <msi.h>
+#include <msiquery.h>
 
 namespace viduzo {
 

@@ -3,7 +3,10 @@
 // suffixes and hexadecimal text.
 #pragma once
 
-#include "runtime/win.h"
+#include <windows.h>
+#include <msi.h>
+#include <msiquery.h>
+#include <objbase.h>
 
 namespace viduzo {
 

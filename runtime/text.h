@@ -3,7 +3,7 @@
 // trail byte happens to be a backslash or a colon is never mistaken for one.
 #pragma once
 
-#include "runtime/win.h"
+#include <windows.h>
 
 namespace viduzo {
 

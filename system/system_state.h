@@ -2,7 +2,9 @@
 // installer properties before the wizard and in place of cost finalization.
 #pragma once
 
-#include "runtime/win.h"
+#include <windows.h>
+#include <msi.h>
+#include <msiquery.h>
 
 namespace viduzo {
 

@@ -1,5 +1,8 @@
 #include "tests/fixture.h"
 
+#include <msidefs.h>
+#include <objbase.h>
+
 #include <algorithm>
 #include <vector>
 

@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
-#include "runtime/win.h"
+#include <windows.h>
+#include <msi.h>
+#include <msiquery.h>
 
 namespace viduzo_test {
 

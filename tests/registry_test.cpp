@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/win.h"
+#include <windows.h>
 
 #ifndef _WIN32
 #include "winsim/control.h"

@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "runtime/win.h"
+#include <windows.h>
+#include <objbase.h>
 #ifndef _WIN32
 #include "winsim/control.h"
 #endif

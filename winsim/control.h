@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "runtime/win.h"
+#include <windows.h>
+#include <msi.h>
+#include <msiquery.h>
 
 namespace winsim {
 

@@ -21,7 +21,7 @@
 // Handles carry the access they were opened with and every function checks it.
 // The DACLs written to keys are recorded and read back, but they do not limit
 // who may open a key, and new keys do not inherit ACEs from their parent.
-#include "winsim/registry.h"
+#include "winsim/advapi32/registry.h"
 
 #include <algorithm>
 #include <chrono>
@@ -38,7 +38,7 @@
 #include <vector>
 
 #include "winsim/control.h"
-#include "winsim/kernel.h"
+#include "winsim/core/codepage.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define WINSIM_REGISTRY_ASAN 1

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/win.h"
+#include <windows.h>
 
 namespace winsim {
 

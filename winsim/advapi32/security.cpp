@@ -6,7 +6,7 @@
 #include <cstring>
 #include <new>
 
-#include "winsim/registry.h"
+#include "winsim/advapi32/registry.h"
 
 namespace winsim {
 namespace {

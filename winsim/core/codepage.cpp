@@ -1,5 +1,5 @@
-// Code pages 1252 and 932, the multibyte helpers of user32 and kernel32, and
-// the text conversions the rest of winsim builds on.
+// Code pages 1252 and 932 and the text conversions, case mappings and
+// comparisons that the rest of winsim builds on.
 //
 // The byte <-> UTF-16 tables of both code pages are built once from iconv
 // ("CP1252", "CP932"); the few bytes iconv leaves undefined are filled in the
@@ -18,9 +18,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "runtime/win.h"
+#include <windows.h>
+
 #include "winsim/control.h"
-#include "winsim/kernel.h"
+#include "winsim/core/codepage.h"
 
 namespace winsim {
 namespace {
@@ -146,6 +147,8 @@ UINT LocaleCodePage() {
   return 1252;
 }
 
+}  // namespace
+
 // ---- decoding / encoding ------------------------------------------------------
 
 // Appends the UTF-16 form of bytes; false when some bytes were not valid.
@@ -255,7 +258,7 @@ char16_t BestFit1252(char16_t c) {
 // Encodes UTF-16; usedDefault tells whether some character could not be
 // represented (or, for UTF-8, was a lone surrogate).
 std::string Encode(UINT codePage, const char16_t* s, size_t n, const char* defaultChar,
-                   bool* usedDefault, bool bestFit = true) {
+                   bool* usedDefault, bool bestFit) {
   std::string out;
   *usedDefault = false;
   if (codePage == CP_UTF8) {
@@ -297,6 +300,8 @@ std::string Encode(UINT codePage, const char16_t* s, size_t n, const char* defau
   }
   return out;
 }
+
+namespace {
 
 // ---- case mapping ----------------------------------------------------------
 
@@ -453,6 +458,8 @@ int CompareVectors(const V& a, const V& b) {
   return 0;
 }
 
+}  // namespace
+
 // ---- per-character helpers over ANSI text ----------------------------------
 
 const CodePageTable* AnsiTable() { return TableFor(AnsiCodePage()); }
@@ -474,7 +481,6 @@ void MapCase(char* text, size_t length, bool upper) {
   }
 }
 
-}  // namespace
 
 // ---- internal interface ------------------------------------------------------
 
@@ -548,327 +554,3 @@ int CompareText(std::u16string_view a, std::u16string_view b, bool ignoreCase) {
 void SetCodePage(UINT codePage) { g_codePageOverride.store(codePage); }
 
 }  // namespace winsim
-
-using winsim::AnsiCodePage;
-
-// ---- kernel32 / user32 -------------------------------------------------------
-
-UINT WINAPI GetACP() { return AnsiCodePage(); }
-
-BOOL WINAPI IsDBCSLeadByte(BYTE ch) { return winsim::IsLeadByteIn(CP_ACP, ch) ? TRUE : FALSE; }
-
-BOOL WINAPI IsDBCSLeadByteEx(UINT codePage, BYTE ch) {
-  UINT resolved = winsim::ResolveCodePage(codePage);
-  if (!winsim::IsKnownCodePage(resolved)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  return winsim::IsLeadByteIn(resolved, ch) ? TRUE : FALSE;
-}
-
-LPSTR WINAPI CharNextA(LPCSTR p) {
-  if (!p || !*p) return const_cast<LPSTR>(p);
-  if (IsDBCSLeadByte(static_cast<BYTE>(p[0])) && p[1]) return const_cast<LPSTR>(p + 2);
-  return const_cast<LPSTR>(p + 1);
-}
-
-LPSTR WINAPI CharPrevA(LPCSTR start, LPCSTR p) {
-  if (!start || !p) return const_cast<LPSTR>(p);
-  // Walk forward from the start: the only way to know where a character
-  // begins in double-byte text.
-  LPCSTR current = start;
-  while (*current && current < p) {
-    LPCSTR next = CharNextA(current);
-    if (next >= p) break;
-    current = next;
-  }
-  return const_cast<LPSTR>(current);
-}
-
-namespace {
-bool IsIntResource(const void* p) { return (reinterpret_cast<uintptr_t>(p) >> 16) == 0; }
-
-LPSTR CaseMapA(LPSTR text, bool upper) {
-  if (IsIntResource(text)) {
-    // A single character passed in the low word of the pointer.
-    char c = static_cast<char>(reinterpret_cast<uintptr_t>(text) & 0xFF);
-    winsim::MapCase(&c, 1, upper);
-    return reinterpret_cast<LPSTR>(static_cast<uintptr_t>(static_cast<unsigned char>(c)));
-  }
-  winsim::MapCase(text, std::strlen(text), upper);
-  return text;
-}
-}  // namespace
-
-LPSTR WINAPI CharUpperA(LPSTR text) { return CaseMapA(text, true); }
-LPSTR WINAPI CharLowerA(LPSTR text) { return CaseMapA(text, false); }
-
-int WINAPI lstrlenA(LPCSTR text) { return text ? static_cast<int>(std::strlen(text)) : 0; }
-
-LPSTR WINAPI lstrcpyA(LPSTR dst, LPCSTR src) {
-  if (!dst || !src) return nullptr;
-  std::memmove(dst, src, std::strlen(src) + 1);
-  return dst;
-}
-
-LPSTR WINAPI lstrcpynA(LPSTR dst, LPCSTR src, int max) {
-  if (!dst || !src) return nullptr;
-  // The count includes the terminator; a negative count does not limit.
-  UINT count = static_cast<UINT>(max);
-  LPSTR d = dst;
-  while (count > 1 && *src) {
-    *d++ = *src++;
-    --count;
-  }
-  if (count) *d = '\0';
-  return dst;
-}
-
-LPSTR WINAPI lstrcatA(LPSTR dst, LPCSTR src) {
-  if (!dst || !src) return nullptr;
-  std::memmove(dst + std::strlen(dst), src, std::strlen(src) + 1);
-  return dst;
-}
-
-namespace {
-int CompareA(LPCSTR a, LPCSTR b, bool ignoreCase) {
-  if (!a || !b) {
-    if (a == b) return 0;
-    return a ? 1 : -1;
-  }
-  return winsim::CompareText(winsim::ToWide(a), winsim::ToWide(b), ignoreCase);
-}
-}  // namespace
-
-int WINAPI lstrcmpA(LPCSTR a, LPCSTR b) { return CompareA(a, b, false); }
-int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b) { return CompareA(a, b, true); }
-
-namespace {
-
-// The argument checks both conversions share: a source, a sane length, a
-// destination that is absent only when its size is 0 and never overlaps the
-// source, and a code page winsim knows. Sets the last error on failure.
-bool ConversionArgumentsValid(UINT codePage, const void* src, int srcLen, const void* dst,
-                              int dstLen, UINT* cp) {
-  if (!src || srcLen == 0 || srcLen < -1 || dstLen < 0 || (!dst && dstLen) ||
-      (dst && dst == src)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return false;
-  }
-  *cp = winsim::ResolveCodePage(codePage);
-  if (!winsim::IsKnownCodePage(*cp)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return false;
-  }
-  return true;
-}
-
-}  // namespace
-
-int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int srcLen, LPWSTR dst,
-                               int dstLen) {
-  UINT cp = 0;
-  if (!ConversionArgumentsValid(codePage, src, srcLen, dst, dstLen, &cp)) return 0;
-  if (cp == CP_UTF8 && (flags & ~static_cast<DWORD>(MB_ERR_INVALID_CHARS))) {
-    SetLastError(ERROR_INVALID_FLAGS);
-    return 0;
-  }
-  size_t length = srcLen == -1 ? std::strlen(src) + 1 : static_cast<size_t>(srcLen);
-  std::u16string wide;
-  bool valid = winsim::Decode(cp, reinterpret_cast<const unsigned char*>(src), length, wide);
-  if (!valid && (flags & MB_ERR_INVALID_CHARS)) {
-    SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-    return 0;
-  }
-  if (dstLen == 0) return static_cast<int>(wide.size());
-  if (wide.size() > static_cast<size_t>(dstLen)) {
-    std::memcpy(dst, wide.data(), dstLen * sizeof(char16_t));
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return 0;
-  }
-  std::memcpy(dst, wide.data(), wide.size() * sizeof(char16_t));
-  return static_cast<int>(wide.size());
-}
-
-int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, int srcLen, LPSTR dst,
-                               int dstLen, LPCSTR defChar, LPBOOL usedDef) {
-  UINT cp = 0;
-  if (!ConversionArgumentsValid(codePage, src, srcLen, dst, dstLen, &cp)) return 0;
-  if (cp == CP_UTF8) {
-    if (defChar || usedDef) {
-      SetLastError(ERROR_INVALID_PARAMETER);
-      return 0;
-    }
-    if (flags & ~static_cast<DWORD>(WC_ERR_INVALID_CHARS)) {
-      SetLastError(ERROR_INVALID_FLAGS);
-      return 0;
-    }
-  }
-  size_t length = srcLen == -1 ? std::char_traits<char16_t>::length(src) + 1
-                               : static_cast<size_t>(srcLen);
-  bool used = false;
-  std::string bytes =
-      winsim::Encode(cp, src, length, defChar, &used, !(flags & WC_NO_BEST_FIT_CHARS));
-  if (cp == CP_UTF8 && used && (flags & WC_ERR_INVALID_CHARS)) {
-    SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-    return 0;
-  }
-  if (usedDef) *usedDef = used ? TRUE : FALSE;
-  if (dstLen == 0) return static_cast<int>(bytes.size());
-  if (bytes.size() > static_cast<size_t>(dstLen)) {
-    std::memcpy(dst, bytes.data(), dstLen);
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return 0;
-  }
-  std::memcpy(dst, bytes.data(), bytes.size());
-  return static_cast<int>(bytes.size());
-}
-
-// ---- wsprintfA ----------------------------------------------------------------
-//
-// Formats with wsprintf's own rules, not the C library's: "l" means 32 bits
-// (a DWORD argument), "I64" 64 bits, "I" pointer size; no floating point;
-// "%s" of a null pointer prints "(null)"; "%S"/"%ls" take UTF-16 text. The
-// output is limited to 1024 characters with the terminator.
-
-namespace {
-
-constexpr size_t kWsprintfLimit = 1024;
-
-struct Conversion {
-  bool left = false, hexPrefix = false, zeroPad = false;
-  unsigned width = 0, precision = 0;
-  bool hasPrecision = false;
-  enum { kNone, kLong, kShort, kWide, kIntPtr, kI64 } size = kNone;
-};
-
-}  // namespace
-
-int wsprintfA(LPSTR dst, LPCSTR format, ...) {
-  if (!dst || !format) return 0;
-  std::string out;
-  va_list args;
-  va_start(args, format);
-  const char* p = format;
-  while (*p && out.size() < kWsprintfLimit - 1) {
-    if (*p != '%') {
-      out += *p++;
-      continue;
-    }
-    ++p;
-    if (*p == '%') {
-      out += *p++;
-      continue;
-    }
-    Conversion s;
-    if (*p == '-') { s.left = true; ++p; }
-    if (*p == '#') { s.hexPrefix = true; ++p; }
-    if (*p == '0') { s.zeroPad = true; ++p; }
-    while (*p >= '0' && *p <= '9') s.width = s.width * 10 + (*p++ - '0');
-    if (*p == '.') {
-      ++p;
-      s.hasPrecision = true;
-      while (*p >= '0' && *p <= '9') s.precision = s.precision * 10 + (*p++ - '0');
-    }
-    if (*p == 'l') { s.size = Conversion::kLong; ++p; }
-    else if (*p == 'h') { s.size = Conversion::kShort; ++p; }
-    else if (*p == 'w') { s.size = Conversion::kWide; ++p; }
-    else if (*p == 'I') {
-      if (p[1] == '6' && p[2] == '4') { s.size = Conversion::kI64; p += 3; }
-      else if (p[1] == '3' && p[2] == '2') { p += 3; }
-      else { s.size = Conversion::kIntPtr; ++p; }
-    }
-    char type = *p;
-    if (!type) break;
-    ++p;
-    std::string body;     // the converted argument, before padding
-    std::string sign;     // "-" or "0x", kept before zero padding
-    bool numeric = false;
-    switch (type) {
-      case 'c':
-      case 'C': {
-        bool wide = type == 'c' ? s.size == Conversion::kLong || s.size == Conversion::kWide
-                                : s.size != Conversion::kShort;
-        int value = va_arg(args, int);
-        if (wide) {
-          char16_t w = static_cast<char16_t>(value);
-          body = winsim::ToAnsi(std::u16string_view(&w, 1));
-        } else {
-          body = std::string(1, static_cast<char>(value));
-        }
-        break;
-      }
-      case 's':
-      case 'S': {
-        bool wide = type == 's' ? s.size == Conversion::kLong || s.size == Conversion::kWide
-                                : s.size != Conversion::kShort;
-        if (wide) {
-          const char16_t* w = va_arg(args, const char16_t*);
-          body = w ? winsim::ToAnsi(w) : std::string("(null)");
-        } else {
-          const char* a = va_arg(args, const char*);
-          body = a ? std::string(a) : std::string("(null)");
-        }
-        if (s.hasPrecision && s.precision && body.size() > s.precision) body.resize(s.precision);
-        break;
-      }
-      case 'd':
-      case 'i':
-      case 'u':
-      case 'x':
-      case 'X':
-      case 'p': {
-        numeric = true;
-        uint64_t magnitude;
-        bool negative = false;
-        int64_t value;
-        if (type == 'p' || s.size == Conversion::kIntPtr) value = static_cast<int64_t>(va_arg(args, intptr_t));
-        else if (s.size == Conversion::kI64) value = va_arg(args, long long);
-        else value = va_arg(args, int);
-        if (type == 'p') {
-          s.zeroPad = true;
-          s.width = 2 * sizeof(void*);
-        }
-        bool pointerSized = type == 'p' || s.size == Conversion::kIntPtr;
-        if ((type == 'd' || type == 'i') && value < 0) {
-          negative = true;
-          magnitude = static_cast<uint64_t>(-(value + 1)) + 1;
-        } else {
-          magnitude = static_cast<uint64_t>(value);
-        }
-        if (!pointerSized && s.size != Conversion::kI64) magnitude &= 0xFFFFFFFFu;
-        const char* digits = (type == 'X' || type == 'p') ? "0123456789ABCDEF" : "0123456789abcdef";
-        unsigned base = (type == 'x' || type == 'X' || type == 'p') ? 16 : 10;
-        do {
-          body.insert(body.begin(), digits[magnitude % base]);
-          magnitude /= base;
-        } while (magnitude);
-        if (negative) sign = "-";
-        if (base == 16 && s.hexPrefix) sign = type == 'x' ? "0x" : "0X";
-        if (s.hasPrecision && body.size() < s.precision)
-          body.insert(0, s.precision - body.size(), '0');
-        break;
-      }
-      default:
-        // Not a conversion wsprintf knows: the character itself is printed.
-        out += type;
-        continue;
-    }
-    size_t length = sign.size() + body.size();
-    std::string field;
-    if (length < s.width) {
-      size_t pad = s.width - length;
-      if (s.left) field = sign + body + std::string(pad, ' ');
-      else if (s.zeroPad && numeric) field = sign + std::string(pad, '0') + body;
-      else field = std::string(pad, ' ') + sign + body;
-    } else {
-      field = sign + body;
-    }
-    out += field;
-  }
-  va_end(args);
-  if (out.size() > kWsprintfLimit - 1) out.resize(kWsprintfLimit - 1);
-  std::memcpy(dst, out.data(), out.size());
-  dst[out.size()] = '\0';
-  return static_cast<int>(out.size());
-}

@@ -1,11 +1,11 @@
-// Internal helpers of winsim's kernel32 / user32 area, shared by its text,
-// file, profile and system parts. Nothing outside winsim includes this.
+// Code pages and text: the internals that every winsim DLL folder shares.
+// Nothing outside winsim includes this.
 #pragma once
 
 #include <string>
 #include <string_view>
 
-#include "runtime/win.h"
+#include <windows.h>
 
 namespace winsim {
 
@@ -26,6 +26,20 @@ std::string ToAnsi(std::u16string_view text, UINT codePage = CP_ACP);
 std::string ToUtf8(std::u16string_view text);
 std::u16string FromUtf8(std::string_view text);
 
+// The same conversions with their details: Decode appends the UTF-16 form of
+// bytes and returns false when some were not valid text in the code page;
+// Encode tells through *usedDefault whether some character could not be
+// represented (for UTF-8: was a lone surrogate), replacing it with
+// defaultChar (null: the code page's own) or, with bestFit, the closest
+// character the code page has.
+bool Decode(UINT codePage, const unsigned char* s, size_t n, std::u16string& out);
+std::string Encode(UINT codePage, const char16_t* s, size_t n, const char* defaultChar,
+                   bool* usedDefault, bool bestFit = true);
+
+// Changes the letter case of ANSI text in place, in the ANSI code page;
+// double-byte characters are left as they are.
+void MapCase(char* text, size_t length, bool upper);
+
 // Simple one-to-one case mapping of UTF-16 code units.
 char16_t UpperChar(char16_t c);
 char16_t LowerChar(char16_t c);
@@ -36,10 +50,5 @@ bool EqualNoCaseAnsi(std::string_view a, std::string_view b);
 // Linguistic comparison in the manner of CompareString's word sort:
 // -1, 0 or 1.
 int CompareText(std::u16string_view a, std::u16string_view b, bool ignoreCase);
-
-// ---- environment ---------------------------------------------------------
-// The value of a variable of the process environment (names compare without
-// regard to case); false when it is not set. Sets no error code.
-bool LookupEnvironment(std::string_view name, std::string* value);
 
 }  // namespace winsim

@@ -17,11 +17,13 @@
 #include <mutex>
 #include <string>
 
-#include "runtime/win.h"
+#include <windows.h>
+
 #include "winsim/control.h"
-#include "winsim/files.h"
-#include "winsim/kernel.h"
-#include "winsim/modules.h"
+#include "winsim/core/codepage.h"
+#include "winsim/kernel32/host.h"
+#include "winsim/kernel32/modules.h"
+#include "winsim/kernel32/paths.h"
 
 namespace winsim {
 namespace {

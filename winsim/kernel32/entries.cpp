@@ -16,10 +16,12 @@
 #include <string>
 #include <vector>
 
-#include "runtime/win.h"
+#include <windows.h>
+
 #include "winsim/control.h"
-#include "winsim/files.h"
-#include "winsim/kernel.h"
+#include "winsim/core/codepage.h"
+#include "winsim/kernel32/entries.h"
+#include "winsim/kernel32/host.h"
 
 namespace winsim {
 namespace {
@@ -290,7 +292,7 @@ Folder& Sync(const std::string& folderHost, std::vector<std::pair<std::string, H
 // Null for the sandbox folder itself, which has no folder above it here.
 Entry* Lookup(const std::string& host, const HostStat& st) {
   std::string parent, name;
-  if (!SplitHost(host, &parent, &name) || host.size() <= SandboxRoot().size()) return nullptr;
+  if (!SplitHost(host, &parent, &name) || host.size() <= HostSandboxFolder().size()) return nullptr;
   Folder& folder = Folders()[parent];
   auto it = folder.entries.find(name);
   if (it == folder.entries.end() || !Matches(it->second, st) || !it->second.shortNameAssigned) {

@@ -1,7 +1,6 @@
-// The kernel handle table and CloseHandle; file and folder handles over the
-// sandbox: CreateFileA with its dispositions, access and share modes,
+// File and folder handles over the sandbox: CreateFileA with its dispositions, access and share modes,
 // ReadFile, WriteFile, the file pointer and size, and file times.
-#include "winsim/filehandle.h"
+#include "winsim/kernel32/filehandle.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,26 +13,17 @@
 #include <string>
 #include <utility>
 
-#include "runtime/win.h"
-#include "winsim/files.h"
+#include <windows.h>
+
 #include "winsim/control.h"
-#include "winsim/kernel.h"
+#include "winsim/core/codepage.h"
+#include "winsim/kernel32/entries.h"
+#include "winsim/kernel32/handles.h"
+#include "winsim/kernel32/host.h"
+#include "winsim/kernel32/paths.h"
 
 namespace winsim {
 namespace {
-
-// ---- the handle table ------------------------------------------------------------------
-
-struct HandleTable {
-  std::mutex mutex;
-  std::map<uintptr_t, std::shared_ptr<KernelObject>> objects;
-  uintptr_t next = 0x1000;
-};
-
-HandleTable& Table() {
-  static HandleTable table;
-  return table;
-}
 
 // ---- open files ---------------------------------------------------------------------------
 
@@ -141,39 +131,6 @@ constexpr DWORD kCreationAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_H
 
 }  // namespace
 
-HANDLE AddKernelHandle(std::shared_ptr<KernelObject> object) {
-  HandleTable& table = Table();
-  std::lock_guard<std::mutex> lock(table.mutex);
-  uintptr_t value = table.next;
-  table.next += 4;
-  table.objects.emplace(value, std::move(object));
-  return reinterpret_cast<HANDLE>(value);
-}
-
-std::shared_ptr<KernelObject> GetKernelObject(HANDLE handle) {
-  HandleTable& table = Table();
-  std::lock_guard<std::mutex> lock(table.mutex);
-  auto it = table.objects.find(reinterpret_cast<uintptr_t>(handle));
-  return it == table.objects.end() ? nullptr : it->second;
-}
-
-bool RemoveKernelHandle(HANDLE handle) {
-  std::shared_ptr<KernelObject> object;  // released after the lock
-  HandleTable& table = Table();
-  std::lock_guard<std::mutex> lock(table.mutex);
-  auto it = table.objects.find(reinterpret_cast<uintptr_t>(handle));
-  if (it == table.objects.end()) return false;
-  object = std::move(it->second);
-  table.objects.erase(it);
-  return true;
-}
-
-std::size_t OpenKernelHandleCount() {
-  HandleTable& table = Table();
-  std::lock_guard<std::mutex> lock(table.mutex);
-  return table.objects.size();
-}
-
 bool OpenHandleForbidsDelete(const std::string& host) {
   struct stat st;
   if (::stat(host.c_str(), &st) != 0) return false;
@@ -186,17 +143,6 @@ bool OpenHandleForbidsDelete(const std::string& host) {
 }  // namespace winsim
 
 using winsim::Fail;
-
-BOOL WINAPI CloseHandle(HANDLE object) {
-  // The pseudo handles of the current process and thread close without effect.
-  if (object == reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)) ||
-      object == reinterpret_cast<HANDLE>(static_cast<intptr_t>(-2)))
-    return TRUE;
-  std::shared_ptr<winsim::KernelObject> found = winsim::GetKernelObject(object);
-  if (!found || !found->ClosedByCloseHandle()) return Fail(ERROR_INVALID_HANDLE, FALSE);
-  found.reset();
-  return winsim::RemoveKernelHandle(object) ? TRUE : Fail(ERROR_INVALID_HANDLE, FALSE);
-}
 
 HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
                           LPSECURITY_ATTRIBUTES security, DWORD creationDisposition,

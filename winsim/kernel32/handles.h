@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <memory>
 
-#include "runtime/win.h"
+#include <windows.h>
 
 namespace winsim {
 

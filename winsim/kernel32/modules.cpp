@@ -1,4 +1,4 @@
-#include "winsim/modules.h"
+#include "winsim/kernel32/modules.h"
 
 #include <map>
 #include <memory>

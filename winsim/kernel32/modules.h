@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "runtime/win.h"
+#include <windows.h>
 
 namespace winsim {
 

@@ -1,6 +1,5 @@
-// kernel32 / user32 / ole32 basics: the process heap, the last error, the
-// environment block, time, GUIDs, and the debugger output and message boxes a
-// test reads back.
+// kernel32 basics: the process heap, the last error, the environment block,
+// time, and the debugger output a test reads back.
 #include <sys/time.h>
 #include <time.h>
 
@@ -9,15 +8,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <random>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
-#include "runtime/win.h"
+#include <windows.h>
+
 #include "winsim/control.h"
-#include "winsim/kernel.h"
+#include "winsim/core/codepage.h"
+#include "winsim/kernel32/system.h"
 
 extern char** environ;
 
@@ -68,13 +68,11 @@ Environment& Env() {
   return env;
 }
 
-// ---- debugger output and message boxes -------------------------------------------
+// ---- debugger output -------------------------------------------
 
 struct Capture {
   std::mutex mutex;
   std::vector<std::string> debugLines;
-  std::vector<MessageBoxCall> boxes;
-  int boxAnswer = IDOK;
 };
 
 Capture& Captured() {
@@ -106,19 +104,6 @@ bool HeapShouldFail() {
 
 size_t& BlockSize(void* header) { return *static_cast<size_t*>(header); }
 
-// ---- GUIDs -----------------------------------------------------------------------
-
-std::mutex g_randomMutex;
-
-std::mt19937_64& Random() {
-  static std::mt19937_64 engine = [] {
-    std::random_device device;
-    std::seed_seq seed{device(), device(), device(), device(), device(), device()};
-    return std::mt19937_64(seed);
-  }();
-  return engine;
-}
-
 thread_local DWORD t_lastError = 0;
 
 }  // namespace
@@ -139,18 +124,6 @@ const std::vector<std::string>& DebugLines() { return Captured().debugLines; }
 void ClearDebugLines() {
   std::lock_guard<std::mutex> lock(Captured().mutex);
   Captured().debugLines.clear();
-}
-
-const std::vector<MessageBoxCall>& MessageBoxes() { return Captured().boxes; }
-
-void ClearMessageBoxes() {
-  std::lock_guard<std::mutex> lock(Captured().mutex);
-  Captured().boxes.clear();
-}
-
-void SetMessageBoxAnswer(int answer) {
-  std::lock_guard<std::mutex> lock(Captured().mutex);
-  Captured().boxAnswer = answer;
 }
 
 void FailHeapAllocation(unsigned afterSuccesses) {
@@ -259,44 +232,4 @@ BOOL WINAPI SetEnvironmentVariableA(LPCSTR name, LPCSTR value) {
   }
   env.Set(std::move(wideName), winsim::ToWide(value));
   return TRUE;
-}
-
-// ---- ole32: GUIDs ---------------------------------------------------------------------------
-
-HRESULT WINAPI CoCreateGuid(GUID* guid) {
-  if (!guid) return static_cast<HRESULT>(0x80070057L);  // E_INVALIDARG
-  uint64_t high, low;
-  {
-    std::lock_guard<std::mutex> lock(winsim::g_randomMutex);
-    high = winsim::Random()();
-    low = winsim::Random()();
-  }
-  // A random (version 4, RFC 4122 variant) GUID, as UuidCreate makes.
-  guid->Data1 = static_cast<uint32_t>(high >> 32);
-  guid->Data2 = static_cast<uint16_t>(high >> 16);
-  guid->Data3 = static_cast<uint16_t>((high & 0x0FFF) | 0x4000);
-  for (int i = 0; i < 8; ++i) guid->Data4[i] = static_cast<uint8_t>(low >> (8 * i));
-  guid->Data4[0] = static_cast<uint8_t>((guid->Data4[0] & 0x3F) | 0x80);
-  return S_OK;
-}
-
-int WINAPI StringFromGUID2(const GUID& guid, LPWSTR buffer, int size) {
-  constexpr int kChars = 39;  // 38 characters and the terminator
-  if (!buffer || size < kChars) return 0;
-  char text[kChars + 1];
-  std::snprintf(text, sizeof(text), "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                static_cast<unsigned>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0],
-                guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5],
-                guid.Data4[6], guid.Data4[7]);
-  for (int i = 0; i < kChars; ++i) buffer[i] = static_cast<WCHAR>(text[i]);
-  return kChars;
-}
-
-// ---- user32 ---------------------------------------------------------------------------------
-
-int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
-  winsim::Capture& capture = winsim::Captured();
-  std::lock_guard<std::mutex> lock(capture.mutex);
-  capture.boxes.push_back({text ? text : "", caption ? caption : "", type});
-  return capture.boxAnswer;
 }

@@ -4,8 +4,10 @@
 
 #include <cstdint>
 
-#include "runtime/win.h"
-#include "winsim/files.h"
+#include <windows.h>
+
+#include "winsim/kernel32/entries.h"
+#include "winsim/kernel32/paths.h"
 
 namespace winsim {
 namespace {

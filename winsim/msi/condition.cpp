@@ -19,7 +19,7 @@
 #include <optional>
 #include <vector>
 
-#include "winsim/formatter.h"
+#include "winsim/msi/formatter.h"
 
 namespace winsim {
 namespace {

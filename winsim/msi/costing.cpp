@@ -19,8 +19,10 @@
 #include <utility>
 #include <vector>
 
+#include <msidefs.h>
+
 #include "winsim/control.h"
-#include "winsim/session.h"
+#include "winsim/msi/session.h"
 
 namespace winsim {
 namespace {
@@ -732,7 +734,7 @@ INSTALLSTATE WINAPI MsiGetComponentPathA(LPCSTR product, LPCSTR component, LPSTR
   return state;
 }
 
-BOOL WINAPI MsiGetMode(MSIHANDLE install, int mode) {
+BOOL WINAPI MsiGetMode(MSIHANDLE install, MSIRUNMODE mode) {
   auto session = winsim::GetSession(install);
   if (!session) return FALSE;
   int wordCount = 0;

@@ -1,6 +1,6 @@
 // The package database: string pool, tables and rows, cell conversions, and the
 // database file that MsiOpenDatabaseA reads and MsiDatabaseCommit writes.
-#include "winsim/database.h"
+#include "winsim/msi/database.h"
 
 #include <cstdio>
 #include <cstring>

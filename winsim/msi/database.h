@@ -14,9 +14,12 @@
 #include <unordered_map>
 #include <vector>
 
-#include "runtime/win.h"
-#include "winsim/handles.h"
-#include "winsim/record.h"
+#include <windows.h>
+#include <msi.h>
+#include <msiquery.h>
+
+#include "winsim/msi/handles.h"
+#include "winsim/msi/record.h"
 
 namespace winsim {
 

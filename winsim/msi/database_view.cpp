@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "winsim/database.h"
-#include "winsim/record.h"
-#include "winsim/sql.h"
+#include "winsim/msi/database.h"
+#include "winsim/msi/record.h"
+#include "winsim/msi/sql.h"
 
 namespace winsim {
 namespace {

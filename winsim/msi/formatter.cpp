@@ -11,7 +11,7 @@
 // The text before the lexer position is kept in `done_`; the text still to be
 // lexed is kept reversed in `pending_`, so that every replacement costs only the
 // length of the replaced region and the whole run stays linear in practice.
-#include "winsim/formatter.h"
+#include "winsim/msi/formatter.h"
 
 #include <climits>
 #include <cstddef>

@@ -3,7 +3,7 @@
 // of the install session.
 #pragma once
 #include <string>
-#include "winsim/record.h"
+#include "winsim/msi/record.h"
 namespace winsim {
 // What the formatter and the condition evaluator need from an install session.
 struct SessionView {

@@ -1,4 +1,4 @@
-#include "winsim/handles.h"
+#include "winsim/msi/handles.h"
 
 #include <unordered_map>
 

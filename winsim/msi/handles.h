@@ -4,7 +4,9 @@
 #include <cstddef>
 #include <memory>
 
-#include "runtime/win.h"
+#include <windows.h>
+#include <msi.h>
+#include <msiquery.h>
 
 namespace winsim {
 

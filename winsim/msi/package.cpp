@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "winsim/session.h"
+#include "winsim/msi/session.h"
 
 #include "winsim/control.h"
 
@@ -89,8 +89,6 @@ void ResetSession() {
   control.actionsRun.clear();
   ResetInstalledProducts();
 }
-
-std::shared_ptr<Session> GetSession(MSIHANDLE handle) { return Get<Session>(handle); }
 
 }  // namespace winsim
 

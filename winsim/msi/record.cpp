@@ -1,4 +1,4 @@
-#include "winsim/record.h"
+#include "winsim/msi/record.h"
 
 #include <cerrno>
 #include <climits>

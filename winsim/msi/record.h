@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "winsim/handles.h"
+#include "winsim/msi/handles.h"
 
 namespace winsim {
 

@@ -1,7 +1,8 @@
 // The install session shared by the winsim areas that serve an install handle:
 // properties, the package database, and the costing state (the features,
 // components, folders and files that CostInitialize loads and CostFinalize
-// resolves).
+// resolves). The session's methods are defined with costing (costing.cpp),
+// whose state they read.
 #pragma once
 
 #include <map>
@@ -9,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "winsim/database.h"
-#include "winsim/formatter.h"
-#include "winsim/handles.h"
-#include "winsim/record.h"
+#include "winsim/msi/database.h"
+#include "winsim/msi/formatter.h"
+#include "winsim/msi/handles.h"
+#include "winsim/msi/record.h"
 
 namespace winsim {
 
@@ -109,7 +110,7 @@ struct Session : Object, SessionView {
 };
 
 // The session behind an install handle, or null.
-std::shared_ptr<Session> GetSession(MSIHANDLE handle);
+inline std::shared_ptr<Session> GetSession(MSIHANDLE handle) { return Get<Session>(handle); }
 
 // Runs a costing action (CostInitialize, FileCost, CostFinalize) on the
 // session; false when the name is no costing action.

@@ -1,10 +1,10 @@
-#include "winsim/sql.h"
+#include "winsim/msi/sql.h"
 
 #include <cctype>
 #include <climits>
 #include <cstring>
 
-#include "winsim/kernel.h"
+#include "winsim/core/codepage.h"
 
 namespace winsim::sql {
 namespace {

@@ -18,8 +18,11 @@
 #include <string>
 #include <vector>
 
-#include "runtime/win.h"
-#include "winsim/database.h"
+#include <windows.h>
+#include <msi.h>
+#include <msiquery.h>
+
+#include "winsim/msi/database.h"
 
 namespace winsim::sql {
 

@@ -6,9 +6,12 @@
 #include <memory>
 #include <string>
 
-#include "winsim/database.h"
-#include "winsim/handles.h"
-#include "winsim/record.h"
+#include <msidefs.h>
+#include <wtypes.h>
+
+#include "winsim/msi/database.h"
+#include "winsim/msi/handles.h"
+#include "winsim/msi/record.h"
 
 namespace winsim {
 namespace {

@@ -19,9 +19,11 @@
 #include <string>
 #include <vector>
 
-#include "runtime/win.h"
-#include "winsim/files.h"
-#include "winsim/kernel.h"
+#include <windows.h>
+
+#include "winsim/core/codepage.h"
+#include "winsim/kernel32/host.h"
+#include "winsim/kernel32/paths.h"
 
 namespace winsim {
 namespace {
