@@ -1,0 +1,473 @@
+// Dynamic Registry rows: generated keys, the ".lnk2" type copied from ".lnk"
+// and "lnkfile" in the installer's value notation with its substitutions, the
+// direct fallback mapping, and the agent key opened to everyone.
+#include <algorithm>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "runtime/services.h"
+#include "system/dynamic_registry.h"
+#include "tests/fixture.h"
+#include "tests/registry_tree.h"
+
+#ifndef _WIN32
+#include "winsim/control.h"
+#endif
+
+using namespace viduzo_test;
+
+namespace {
+
+const char kCoreComponent[] = "CoreComponent.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
+const char kRowColumns[] = "SELECT `Root`, `Key`, `Name`, `Value`, `Component_` FROM `Registry`";
+const char kAgentKey[] = "Software\\Velmar\\Hublane Agent\\Uninstall";
+
+void CreateRegistryTable(Package& pkg) {
+  pkg.Sql("CREATE TABLE `Registry` (`Registry` CHAR(72) NOT NULL, `Root` SHORT NOT NULL, `Key` "
+          "CHAR(255) NOT NULL LOCALIZABLE, `Name` CHAR(255) LOCALIZABLE, `Value` CHAR(0) "
+          "LOCALIZABLE, `Component_` CHAR(72) NOT NULL PRIMARY KEY `Registry`)");
+}
+
+RegValue Raw(const std::string& name, DWORD type, const std::string& data) {
+  return {name, type, data};
+}
+
+// "DYN_REG", a decimal number, "." and 36 characters of upper-case hexadecimal
+// digits in groups of 8, 4, 4, 4 and 12 joined by "_". Gives the number and the
+// suffix, or -1.
+long long KeyNumber(const std::string& key, std::string* suffix) {
+  if (key.compare(0, 7, "DYN_REG") != 0) return -1;
+  size_t dot = key.find('.');
+  if (dot == std::string::npos || dot == 7 || key.size() != dot + 37) return -1;
+  for (size_t i = 7; i < dot; ++i)
+    if (key[i] < '0' || key[i] > '9') return -1;
+  for (size_t i = dot + 1; i < key.size(); ++i) {
+    size_t at = i - dot - 1;
+    bool underscore = at == 8 || at == 13 || at == 18 || at == 23;
+    char c = key[i];
+    if (underscore ? c != '_' : !((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return -1;
+  }
+  *suffix = key.substr(dot);
+  return std::stoll(key.substr(7, dot - 7));
+}
+
+class DynamicRegistry : public ::testing::Test {
+ protected:
+  DynamicRegistry()
+      : lnk_(HKEY_CLASSES_ROOT, ".lnk"),
+        lnkfile_(HKEY_CLASSES_ROOT, "lnkfile"),
+        lnk2_(HKEY_CLASSES_ROOT, ".lnk2"),
+        lnkfile2_(HKEY_CLASSES_ROOT, "lnkfile2"),
+        agent_(HKEY_LOCAL_MACHINE, kAgentKey) {}
+  MSIHANDLE Open(bool withTable = true) {
+    if (withTable) CreateRegistryTable(pkg);
+    pkg.Property(kCoreComponent, "CoreComp");
+    return h = pkg.Open();
+  }
+  // Every generated key is well formed, carries the same suffix, and the
+  // numbers are consecutive.
+  void ExpectKeysInSequence(size_t count) {
+    Rows keys = QueryRows(h, "SELECT `Registry` FROM `Registry`");
+    ASSERT_EQ(keys.size(), count);
+    std::set<std::string> suffixes;
+    std::vector<long long> numbers;
+    for (const auto& row : keys) {
+      std::string suffix;
+      numbers.push_back(KeyNumber(row[0], &suffix));
+      EXPECT_GE(numbers.back(), 0) << row[0];
+      suffixes.insert(suffix);
+    }
+    EXPECT_EQ(suffixes.size(), 1u);
+    std::sort(numbers.begin(), numbers.end());
+    for (size_t i = 1; i < numbers.size(); ++i) EXPECT_EQ(numbers[i], numbers[0] + (long long)i);
+  }
+
+  SavedPlace lnk_, lnkfile_, lnk2_, lnkfile2_, agent_;
+  Package pkg;
+  MSIHANDLE h = 0;
+};
+
+TEST_F(DynamicRegistry, RegisterCopiesBothTreesInValueNotation) {
+  const std::string longName(300, 'N');
+  const std::string large(300, '\x5A');
+  RegTree lnk;
+  lnk.values = {
+      Text("", "lnkfile"),
+      Text("Text", "plain [text]"),
+      Text("EmptyText", ""),
+      Text("Expand", "%SystemRoot%\\x", REG_EXPAND_SZ),
+      Raw("Binary", REG_BINARY, std::string("\x0A\xFF", 2)),
+      Number("Number", 4294967295u),
+      Number("Zero", 0),
+      Raw("Multi", REG_MULTI_SZ, std::string("one\0two\0\0", 9)),
+      Raw("EmptyMulti", REG_MULTI_SZ, std::string("\0", 1)),
+      Raw("None", REG_NONE, "ab"),
+      Raw("Qword", REG_QWORD, std::string(8, '\x01')),
+      Raw("Link", REG_LINK, "xy"),
+  };
+  RegTree big;  // a name and data longer than the first buffers
+  big.values = {Text(longName, "long name"), Raw("Large", REG_BINARY, large)};
+  RegTree deep;
+  deep.values = {Number("Deep", 7)};
+  lnk.subkeys = {{"ShellNew", RegTree{{Text("Command", "x")}, {}}},
+                 {"Empty", RegTree{}},
+                 {"A\\B", deep},
+                 {"Big", big}};
+  RegTree lnkfile;
+  lnkfile.values = {Text("", "Shortcut"), Text("IsShortcut", ""), Text("NeverShowExt", "")};
+  lnkfile.subkeys = {{"shell\\open\\command", RegTree{{Text("", "%1", REG_EXPAND_SZ)}, {}}},
+                     {"Sub", RegTree{{Text("IsShortcut", "kept")}, {}}}};
+  Plant(HKEY_CLASSES_ROOT, ".lnk", lnk);
+  Plant(HKEY_CLASSES_ROOT, "lnkfile", lnkfile);
+  Open();
+  SetProp(h, kCoreComponent, "CoreComp");
+
+  EXPECT_EQ(CallAction(h, "RegisterLNK2Type"), 0u);
+  const std::string c = "CoreComp";
+  std::string hex;
+  for (int i = 0; i < 300; ++i) hex += "5A";
+  Rows expected = {
+      {"0", ".lnk2", "+", "", c},
+      {"0", ".lnk2", "", "lnkfile2", c},
+      {"0", ".lnk2", "Text", "plain [text]", c},
+      {"0", ".lnk2", "EmptyText", "", c},
+      {"0", ".lnk2", "Expand", "#%%SystemRoot%\\x", c},
+      {"0", ".lnk2", "Binary", "#x0AFF", c},
+      {"0", ".lnk2", "Number", "#4294967295", c},
+      {"0", ".lnk2", "Zero", "#0", c},
+      {"0", ".lnk2", "Multi", "[~]one[~]two[~]", c},
+      {"0", ".lnk2", "EmptyMulti", "[~][~]", c},
+      {"0", ".lnk2", "None", "", c},
+      {"0", ".lnk2", "Qword", "", c},
+      {"0", ".lnk2", "Link", "", c},
+      {"0", ".lnk2\\ShellNew", "+", "", c},
+      {"0", ".lnk2\\ShellNew", "Command", "x", c},
+      {"0", ".lnk2\\Empty", "+", "", c},
+      {"0", ".lnk2\\A", "+", "", c},
+      {"0", ".lnk2\\A\\B", "+", "", c},
+      {"0", ".lnk2\\A\\B", "Deep", "#7", c},
+      {"0", ".lnk2\\Big", "+", "", c},
+      {"0", ".lnk2\\Big", longName, "long name", c},
+      {"0", ".lnk2\\Big", "Large", "#x" + hex, c},
+      {"0", "lnkfile2", "+", "", c},
+      {"0", "lnkfile2", "", "Shortcut", c},
+      {"0", "lnkfile2", "NeverShowExt", "", c},
+      {"0", "lnkfile2\\shell", "+", "", c},
+      {"0", "lnkfile2\\shell\\open", "+", "", c},
+      {"0", "lnkfile2\\shell\\open\\command", "+", "", c},
+      {"0", "lnkfile2\\shell\\open\\command", "", "#%%1", c},
+      {"0", "lnkfile2\\Sub", "+", "", c},
+      {"0", "lnkfile2\\Sub", "IsShortcut", "kept", c},
+  };
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(QueryRows(h, kRowColumns), expected);
+  ExpectKeysInSequence(expected.size());
+#ifndef _WIN32
+  EXPECT_EQ(winsim::ActionsRun(), std::vector<std::string>{"CostFinalize"});
+#endif
+}
+
+TEST_F(DynamicRegistry, ValueNotationAndSubstitutions) {
+  const struct {
+    int root;
+    const char* key;
+    const char* name;
+    DWORD type;
+    std::string data;
+    const char* value;  // null: left out
+  } cases[] = {
+      {0, ".lnk2", "", REG_SZ, std::string("lnkfile\0", 8), "lnkfile2"},
+      {0, ".LNK2", "", REG_SZ, std::string("x\0", 2), "lnkfile2"},  // key ignoring case
+      {0, ".lnk2", "", REG_EXPAND_SZ, std::string("x\0", 2), "#%lnkfile2"},  // the type stays
+      {0, ".lnk2", "", REG_BINARY, "x", "#x6C6E6B66696C653200"},  // nine bytes
+      {0, ".lnk2", "Other", REG_SZ, std::string("x\0", 2), "x"},
+      {1, ".lnk2", "", REG_SZ, std::string("x\0", 2), "x"},  // another root
+      {0, ".lnk2\\Sub", "", REG_SZ, std::string("x\0", 2), "x"},
+      {0, ".lnk", "", REG_SZ, std::string("x\0", 2), "x"},
+      {0, "lnkfile2", "IsShortcut", REG_SZ, std::string("\0", 1), nullptr},
+      {0, "LnkFile2", "ISSHORTCUT", REG_DWORD, std::string(4, '\0'), nullptr},
+      {0, "lnkfile2", "", REG_SZ, std::string("x\0", 2), "x"},
+      {0, "lnkfile2", "IsShortcutX", REG_SZ, std::string("x\0", 2), "x"},
+      {0, "lnkfile", "IsShortcut", REG_SZ, std::string("x\0", 2), "x"},
+      // Data as the registry holds it: texts with or without their terminator
+      // and with text after a zero, numbers of other sizes.
+      {2, "k", "n", REG_SZ, "abc", "abc"},
+      {2, "k", "n", REG_SZ, std::string("ab\0cd", 5), "ab"},
+      {2, "k", "n", REG_SZ, "", ""},
+      {2, "k", "n", REG_EXPAND_SZ, "", "#%"},
+      {2, "k", "n", REG_BINARY, "", "#x"},
+      {2, "k", "n", REG_BINARY, std::string("\x00\x10\x9F\xA0", 4), "#x00109FA0"},
+      {2, "k", "n", REG_DWORD, std::string("\x00\xFC\x00\x00", 4), "#64512"},
+      {2, "k", "n", REG_DWORD, std::string("\x01\x02", 2), "#513"},
+      {2, "k", "n", REG_DWORD, std::string("\x01\x00\x00\x00\x07", 5), "#1"},
+      {2, "k", "n", REG_DWORD, "", "#0"},
+      {2, "k", "n", REG_MULTI_SZ, "", "[~][~]"},
+      {2, "k", "n", REG_MULTI_SZ, std::string("\0\0", 2), "[~][~]"},
+      {2, "k", "n", REG_MULTI_SZ, std::string("a\0\0b\0\0", 6), "[~]a[~]"},
+      {2, "k", "n", REG_MULTI_SZ, std::string("a\0bc", 4), "[~]a[~]bc[~]"},
+      {2, "k", "n", REG_MULTI_SZ, std::string("a\0b\0c\0\0", 7), "[~]a[~]b[~]c[~]"},
+      {2, "k", "n", REG_DWORD_BIG_ENDIAN, std::string(4, '\x01'), ""},
+      {2, "k", "n", 6, "x", ""},
+      {2, "k", "n", 8, "x", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.root) + " " + c.key + " " + c.name + " type " +
+                 std::to_string(c.type));
+    const viduzo::RegistrySubstitution* pending = viduzo::FindRegistrySubstitution(c.root, c.key);
+    const viduzo::RegistrySubstitution* before = pending;
+    char* buffer = nullptr;
+    DWORD size = 0;
+    viduzo::RowValue row = viduzo::RegistryRowValue(
+        &pending, c.name, c.type, reinterpret_cast<const BYTE*>(c.data.data()),
+        static_cast<DWORD>(c.data.size()), &buffer, &size);
+    if (!c.value) {
+      EXPECT_EQ(row, viduzo::RowValue::kLeftOut);
+    } else {
+      ASSERT_EQ(row, viduzo::RowValue::kWritten);
+      EXPECT_EQ(std::string(buffer), c.value);
+    }
+    // An entry applies once: it is cleared when it did.
+    bool applied = !c.value || std::string(c.value).find("lnkfile2") != std::string::npos ||
+                   std::string(c.value).find("6C6E") != std::string::npos;
+    EXPECT_EQ(pending, applied ? nullptr : before);
+    viduzo::FreeBuffer(&buffer);
+  }
+}
+
+TEST_F(DynamicRegistry, SubstitutionFollowsTheDestinationKey) {
+  RegTree lnk;
+  lnk.values = {Text("", "lnkfile")};
+  lnk.subkeys = {{"ShellNew", RegTree{{Text("", "inner")}, {}}}};
+  Plant(HKEY_CLASSES_ROOT, ".lnk", lnk);
+  Open();
+  EXPECT_TRUE(viduzo::_CopyKey1ToKey2(h, 0, ".lnk", 0, ".lnk2"));
+  // The same destination once more: the entry applies again in a new copy.
+  EXPECT_TRUE(viduzo::_CopyKey1ToKey2(h, 0, ".lnk", 0, ".LNK2"));
+  Rows defaults = QueryRows(h, "SELECT `Key`, `Value` FROM `Registry`");
+  Rows expected = {{".LNK2", "+"},         {".LNK2", "lnkfile2"},
+                   {".LNK2\\ShellNew", "+"}, {".LNK2\\ShellNew", "inner"},
+                   {".lnk2", "+"},         {".lnk2", "lnkfile2"},
+                   {".lnk2\\ShellNew", "+"}, {".lnk2\\ShellNew", "inner"}};
+  for (auto& row : defaults)
+    if (row[1].empty()) row[1] = "+";  // the key rows have no value
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(defaults, expected);
+}
+
+TEST_F(DynamicRegistry, CopiesFromEveryRootAndFailsForOthers) {
+  const struct {
+    int root;
+    HKEY key;
+    const char* path;
+  } roots[] = {
+      {0, HKEY_CLASSES_ROOT, "ViduzoCopyTest"},
+      {1, HKEY_CURRENT_USER, "Software\\ViduzoCopyTest"},
+      {2, HKEY_LOCAL_MACHINE, "Software\\ViduzoCopyTest"},
+      {3, HKEY_USERS, ".DEFAULT\\Software\\ViduzoCopyTest"},
+  };
+  for (const auto& r : roots) {
+    DeleteTree(r.key, r.path);
+    Plant(r.key, r.path, RegTree{{Text("root", std::to_string(r.root))}, {}});
+  }
+  Open();
+  for (const auto& r : roots) {
+    SCOPED_TRACE(r.root);
+    const std::string copy = "Copy" + std::to_string(r.root);
+    EXPECT_TRUE(viduzo::_CopyKey1ToKey2(h, r.root, r.path, 2, copy.c_str()));
+    EXPECT_EQ(QueryRows(h, "SELECT `Root`, `Name`, `Value` FROM `Registry` WHERE `Key` = '" +
+                               copy + "'"),
+              (Rows{{"2", "+", ""}, {"2", "root", std::to_string(r.root)}}));
+    DeleteTree(r.key, r.path);
+  }
+  EXPECT_FALSE(viduzo::_CopyKey1ToKey2(h, 4, "Software", 2, "Copy4"));
+  EXPECT_FALSE(viduzo::_CopyKey1ToKey2(h, -1, "Software", 2, "CopyMinus"));
+  EXPECT_FALSE(viduzo::_CopyKey1ToKey2(h, 1, "Software\\ViduzoMissingKey", 2, "CopyMissing"));
+  EXPECT_EQ(QueryRows(h, "SELECT `Key` FROM `Registry`").size(), 8u);
+}
+
+TEST_F(DynamicRegistry, RowsTakeTheComponentByNameOrProperty) {
+  Open();
+  SetProp(h, "CompProperty", "FromProperty");
+  SetProp(h, "CompPropert", "Cut");
+  SetProp(h, "LongProperty", std::string(512, 'L'));
+  SetProp(h, "TooLongProperty", std::string(513, 'L'));
+  const struct {
+    std::string component;
+    bool ok;
+    const char* stored;
+  } cases[] = {
+      {"Direct", true, "Direct"},
+      {"[CompProperty]", true, "FromProperty"},
+      {"[CompProperty", true, "Cut"},        // the last character is taken for the bracket
+      {"[LongProperty]", true, nullptr},
+      {"[TooLongProperty]", false, nullptr},   // does not fit 513 characters
+      {"[Unset]", false, nullptr},             // an empty component cannot be stored
+      {"[]", false, nullptr},
+      {"", false, nullptr},
+      {std::string(513, 'D'), false, nullptr},
+  };
+  int added = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.component.substr(0, 30));
+    const std::string key = "Key" + std::to_string(added);
+    EXPECT_EQ(viduzo::AddTempRegistryRow(h, 2, key.c_str(), "Name", "Value", c.component.c_str()),
+              c.ok);
+    Rows rows = QueryRows(h, "SELECT `Component_` FROM `Registry` WHERE `Key` = '" + key + "'");
+    if (!c.ok) {
+      EXPECT_EQ(rows, Rows{});
+      continue;
+    }
+    ++added;
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0][0], c.stored ? c.stored : std::string(512, 'L'));
+  }
+  // Keys are numbered on, with one suffix for the loaded library.
+  ExpectKeysInSequence(added);
+}
+
+TEST_F(DynamicRegistry, RowFieldsAsGiven) {
+  Open();
+  EXPECT_TRUE(viduzo::AddTempRegistryRow(h, 3, "Some\\Key", "Name", nullptr, "Comp"));
+  EXPECT_TRUE(viduzo::AddTempRegistryRow(h, 1, "Other", nullptr, "[~]a[~]", "Comp"));
+  EXPECT_EQ(QueryRows(h, kRowColumns),
+            (Rows{{"1", "Other", "", "[~]a[~]", "Comp"}, {"3", "Some\\Key", "Name", "", "Comp"}}));
+  EXPECT_EQ(QueryRows(h, "SELECT `Key` FROM `Registry` WHERE `Value` IS NULL"), Rows{{"Some\\Key"}});
+  EXPECT_EQ(QueryRows(h, "SELECT `Key` FROM `Registry` WHERE `Name` IS NULL"), Rows{{"Other"}});
+  ExpectKeysInSequence(2);
+}
+
+TEST_F(DynamicRegistry, WithoutARegistryTableNothingIsAdded) {
+  Plant(HKEY_CLASSES_ROOT, ".lnk", RegTree{{Text("", "lnkfile")}, {}});
+  Plant(HKEY_CLASSES_ROOT, "lnkfile", RegTree{{Text("", "Shortcut")}, {}});
+  Open(false);
+  EXPECT_FALSE(viduzo::AddTempRegistryRow(h, 2, "Key", "Name", "Value", "Comp"));
+  EXPECT_FALSE(viduzo::_CopyKey1ToKey2(h, 0, ".lnk", 0, ".lnk2"));
+  EXPECT_EQ(CallAction(h, "RegisterLNK2Type"), 1603u);
+}
+
+TEST_F(DynamicRegistry, RegisterFailsWhenEitherSourceIsMissingButCopiesTheOther) {
+  const struct {
+    bool lnk, lnkfile;
+    UINT result;
+    std::vector<std::string> keys;
+  } cases[] = {
+      {true, true, 0, {".lnk2", "lnkfile2"}},
+      {false, true, 1603, {"lnkfile2"}},
+      {true, false, 1603, {".lnk2"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.lnk) + std::to_string(c.lnkfile));
+    DeleteTree(HKEY_CLASSES_ROOT, ".lnk");
+    DeleteTree(HKEY_CLASSES_ROOT, "lnkfile");
+    if (c.lnk) Plant(HKEY_CLASSES_ROOT, ".lnk", RegTree{});
+    if (c.lnkfile) Plant(HKEY_CLASSES_ROOT, "lnkfile", RegTree{});
+    Package p;
+    CreateRegistryTable(p);
+    MSIHANDLE install = p.Open();
+    SetProp(install, kCoreComponent, "CoreComp");
+    EXPECT_EQ(CallAction(install, "RegisterLNK2Type"), c.result);
+    Rows keys = QueryRows(install, "SELECT `Key` FROM `Registry`");
+    Rows expected;
+    for (const std::string& k : c.keys) expected.push_back({k});
+    EXPECT_EQ(keys, expected);
+  }
+}
+
+#ifndef _WIN32
+TEST_F(DynamicRegistry, RegisterFailsWhenCostingFails) {
+  Plant(HKEY_CLASSES_ROOT, ".lnk", RegTree{});
+  Plant(HKEY_CLASSES_ROOT, "lnkfile", RegTree{});
+  Open();
+  winsim::RegisterAction("CostFinalize", [](MSIHANDLE) { return 1603u; });
+  EXPECT_EQ(CallAction(h, "RegisterLNK2Type"), 1603u);
+  EXPECT_EQ(QueryRows(h, "SELECT `Key` FROM `Registry`").size(), 2u);
+}
+#endif
+
+TEST_F(DynamicRegistry, AdvertiseMapsLnk2ToTheShortcutClassUnlessItHasItsOwn) {
+  const std::string tooLong(256, 'c'), longest(255, 'c');
+  const struct {
+    const char* lnk;   // null: no ".lnk" key
+    const char* lnk2;  // null: no ".lnk2" key
+    const char* after;  // null: ".lnk2" does not exist
+  } cases[] = {
+      {"lnkfile", nullptr, "lnkfile"},
+      {"lnkfile", "lnkfile2", "lnkfile2"},
+      {"lnkfile", "LNKFILE2", "lnkfile"},  // the class name is compared with its case
+      {"lnkfile", "other", "lnkfile"},
+      {"lnkfile", "", "lnkfile"},
+      {"myclass", "lnkfile", "myclass"},
+      {nullptr, nullptr, nullptr},
+      {"", nullptr, nullptr},
+      {tooLong.c_str(), nullptr, nullptr},
+      {longest.c_str(), nullptr, longest.c_str()},
+  };
+  Open();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.lnk ? c.lnk : "<none>").substr(0, 20) + " / " +
+                 (c.lnk2 ? c.lnk2 : "<none>"));
+    DeleteTree(HKEY_CLASSES_ROOT, ".lnk");
+    DeleteTree(HKEY_CLASSES_ROOT, ".lnk2");
+    if (c.lnk) Plant(HKEY_CLASSES_ROOT, ".lnk", RegTree{{Text("", c.lnk)}, {}});
+    if (c.lnk2) Plant(HKEY_CLASSES_ROOT, ".lnk2", RegTree{{Text("", c.lnk2)}, {}});
+    EXPECT_EQ(CallAction(h, "AdvertiseLNK2Type"), 0u);
+    RegValue value;
+    if (!c.after) {
+      EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ".lnk2"));
+      continue;
+    }
+    ASSERT_TRUE(ReadValue(HKEY_CLASSES_ROOT, ".lnk2", "", &value));
+    EXPECT_EQ(value.type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(value.data, std::string(c.after) + '\0');
+  }
+}
+
+TEST_F(DynamicRegistry, AgentKeyIsOpenedToEveryone) {
+  Plant(HKEY_LOCAL_MACHINE, kAgentKey, RegTree{{Text("v", "x")}, {}});
+  Open();
+  EXPECT_EQ(CallAction(h, "SetRegistryPermissionsForDP"), 0u);
+
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAgentKey, 0, READ_CONTROL, &key), ERROR_SUCCESS);
+  DWORD size = 0;
+  ASSERT_EQ(RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, nullptr, &size),
+            ERROR_INSUFFICIENT_BUFFER);
+  std::vector<BYTE> descriptor(size);
+  ASSERT_EQ(RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor.data(), &size),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+  BOOL present = FALSE, defaulted = TRUE;
+  PACL dacl = nullptr;
+  ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor.data(), &present, &dacl, &defaulted));
+  ASSERT_TRUE(present && dacl);
+  ASSERT_EQ(dacl->AceCount, 1);
+  ACCESS_ALLOWED_ACE* ace = nullptr;
+  ASSERT_TRUE(GetAce(dacl, 0, reinterpret_cast<LPVOID*>(&ace)));
+  EXPECT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+  EXPECT_EQ(ace->Header.AceFlags, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+  EXPECT_EQ(ace->Mask, static_cast<ACCESS_MASK>(GENERIC_ALL));
+  SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+  PSID everyone = nullptr;
+  ASSERT_TRUE(
+      AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone));
+  EXPECT_TRUE(EqualSid(&ace->SidStart, everyone));
+  FreeSid(everyone);
+#ifndef _WIN32
+  winsim::RegistryKeySecurity recorded;
+  ASSERT_TRUE(winsim::KeySecurity(HKEY_LOCAL_MACHINE, kAgentKey, &recorded));
+  EXPECT_EQ(recorded.daclWrites, 1u);
+  EXPECT_TRUE(recorded.daclPresent);
+  EXPECT_FALSE(recorded.nullDacl);
+  ASSERT_EQ(recorded.aces.size(), 1u);
+  EXPECT_EQ(recorded.aces[0].sid, "S-1-1-0");
+  EXPECT_EQ(recorded.aces[0].mask, static_cast<ACCESS_MASK>(GENERIC_ALL));
+  EXPECT_EQ(recorded.owner, "") << "only the DACL is applied";
+  // Without the key nothing is created.
+  DeleteTree(HKEY_LOCAL_MACHINE, kAgentKey);
+  EXPECT_EQ(CallAction(h, "SetRegistryPermissionsForDP"), 0u);
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kAgentKey));
+#endif
+}
+
+}  // namespace
