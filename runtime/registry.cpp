@@ -2,6 +2,7 @@
 
 namespace viduzo {
 
+// size is at least 1.
 bool ReadRegistryText(HKEY key, LPCSTR name, char* buffer, DWORD size) {
   DWORD count = size;
   if (RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &count) !=
@@ -13,7 +14,7 @@ bool ReadRegistryText(HKEY key, LPCSTR name, char* buffer, DWORD size) {
     buffer[count] = '\0';
     return true;
   }
-  return count > 0 && buffer[count - 1] == '\0';
+  return buffer[count - 1] == '\0';
 }
 
 LONG WriteRegistryText(HKEY key, LPCSTR name, DWORD type, LPCSTR text) {

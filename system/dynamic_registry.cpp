@@ -186,6 +186,7 @@ struct CopyWalk {
 };
 
 // Copies the values and subkeys of an open source key to the destination path.
+// The default value enumerates with an empty name.
 bool CopyOpenKey(CopyWalk& w, HKEY source) {
   bool ok = true;
   const RegistrySubstitution* pending = FindRegistrySubstitution(w.destinationRoot, w.path.text);
@@ -205,7 +206,6 @@ bool CopyOpenKey(CopyWalk& w, HKEY source) {
       ok = false;
       break;
     }
-    if (nameLength == 0) b.name.text[0] = '\0';
     RowValue row = RegistryRowValue(&pending, b.name.text, type,
                                     reinterpret_cast<const BYTE*>(b.data.text), dataSize,
                                     &value.text, &value.size);

@@ -304,6 +304,7 @@ TEST_F(DynamicRegistry, RowsTakeTheComponentByNameOrProperty) {
       {"[TooLongProperty]", false, nullptr},   // does not fit 513 characters
       {"[Unset]", false, nullptr},             // an empty component cannot be stored
       {"[]", false, nullptr},
+      {"[", false, nullptr},
       {"", false, nullptr},
       {std::string(513, 'D'), false, nullptr},
   };
@@ -469,5 +470,58 @@ TEST_F(DynamicRegistry, AgentKeyIsOpenedToEveryone) {
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kAgentKey));
 #endif
 }
+
+#ifndef _WIN32
+// Each heap allocation failing in turn: the copy is reported failed or is
+// whole, the agent key gets the whole DACL or none, and nothing leaks (the
+// sanitizers check the blocks at exit).
+TEST_F(DynamicRegistry, EveryAllocationFailingInTurn) {
+  RegTree lnk;
+  lnk.values = {Text("", "lnkfile"), Raw("Binary", REG_BINARY, std::string(400, '\x01')),
+                Raw("Multi", REG_MULTI_SZ, std::string("a\0b\0\0", 5))};
+  lnk.subkeys = {{"Sub", RegTree{{Text(std::string(300, 'n'), "v")}, {}}}};
+  Plant(HKEY_CLASSES_ROOT, ".lnk", lnk);
+  Plant(HKEY_CLASSES_ROOT, "lnkfile", RegTree{{Text("IsShortcut", ""), Text("x", "y")}, {}});
+  Plant(HKEY_LOCAL_MACHINE, kAgentKey, RegTree{});
+  const size_t whole = 8;  // rows of the two copies
+  bool failed = false, succeeded = false;
+  for (unsigned n = 0; n < 64; ++n) {
+    SCOPED_TRACE("allocation " + std::to_string(n) + " failing");
+    Package p;
+    CreateRegistryTable(p);
+    p.Property(kCoreComponent, "CoreComp");
+    MSIHANDLE install = p.Open();
+    winsim::FailHeapAllocation(n);
+    UINT result = CallAction(install, "RegisterLNK2Type");
+    winsim::ResetHeapFailure();
+    size_t rows = QueryRows(install, "SELECT `Registry` FROM `Registry`").size();
+    if (result == 0) {
+      EXPECT_EQ(rows, whole);
+      succeeded = true;
+    } else {
+      EXPECT_EQ(result, 1603u);
+      EXPECT_LT(rows, whole);
+      failed = true;
+    }
+
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAgentKey, 0, WRITE_DAC, &key), ERROR_SUCCESS);
+    SECURITY_DESCRIPTOR open;
+    InitializeSecurityDescriptor(&open, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&open, TRUE, nullptr, FALSE);
+    ASSERT_EQ(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &open), ERROR_SUCCESS);
+    RegCloseKey(key);
+    winsim::FailHeapAllocation(n);
+    EXPECT_EQ(CallAction(install, "SetRegistryPermissionsForDP"), 0u);
+    winsim::ResetHeapFailure();
+    winsim::RegistryKeySecurity recorded;
+    ASSERT_TRUE(winsim::KeySecurity(HKEY_LOCAL_MACHINE, kAgentKey, &recorded));
+    if (recorded.nullDacl) continue;  // not applied
+    ASSERT_EQ(recorded.aces.size(), 1u);
+    EXPECT_EQ(recorded.aces[0].sid, "S-1-1-0");
+  }
+  EXPECT_TRUE(failed && succeeded);
+}
+#endif
 
 }  // namespace

@@ -158,4 +158,33 @@ TEST_F(NdsContext, MissingProfileOrTableFailsAfterTheListIsSet) {
   }
 }
 
+#ifndef _WIN32
+TEST_F(NdsContext, EveryAllocationFailingInTurn) {
+  bool failed = false, succeeded = false;
+  for (unsigned n = 0; n < 32; ++n) {
+    SCOPED_TRACE("allocation " + std::to_string(n) + " failing");
+    Package p;
+    p.Sql("CREATE TABLE `Registry` (`Registry` CHAR(72) NOT NULL, `Root` SHORT NOT NULL, `Key` "
+          "CHAR(255) NOT NULL LOCALIZABLE, `Name` CHAR(255) LOCALIZABLE, `Value` CHAR(0) "
+          "LOCALIZABLE, `Component_` CHAR(72) NOT NULL PRIMARY KEY `Registry`)");
+    MSIHANDLE install = p.Open();
+    SetProp(install, "DEFAULT_NDSCONTEXT", "ou=" + std::string(600, 'a'));
+    SetProp(install, kCurrentUser, "UserKey");
+    SetProp(install, "UserKey", "S-1-5-21-1");
+    winsim::FailHeapAllocation(n);
+    UINT result = CallAction(install, "SetDefaultNDSContext");
+    winsim::ResetHeapFailure();
+    size_t rows = QueryRows(install, "SELECT `Registry` FROM `Registry`").size();
+    if (result == 0) {
+      EXPECT_EQ(rows, 2u);
+      succeeded = true;
+    } else {
+      EXPECT_EQ(result, 1603u);
+      failed = true;
+    }
+  }
+  EXPECT_TRUE(failed && succeeded);
+}
+#endif
+
 }  // namespace

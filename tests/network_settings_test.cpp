@@ -169,7 +169,7 @@ TEST_F(NetworkSettings, TunedValueOfAnotherSizeIsLeftByARestoreWithoutNumber) {
 
 TEST_F(NetworkSettings, BackupAndRestoreRoundTrip) {
   for (const Window& w : kWindows) {
-    for (DWORD before : {kNone, 8192u}) {
+    for (DWORD before : {kNone, DWORD{8192}}) {
       SCOPED_TRACE(std::string(w.backupAction) + " " + std::to_string(before));
       SetDword(w.key, w.value, before);
       // The package passes the number an application search found, or nothing.
