@@ -218,8 +218,10 @@ TEST_F(DynamicRegistry, ValueNotationAndSubstitutions) {
     const viduzo::RegistrySubstitution* before = pending;
     char* buffer = nullptr;
     DWORD size = 0;
+    // Bytes after the data that must not be read as part of it.
+    const std::string bytes = c.data + "ZZZZ";
     viduzo::RowValue row = viduzo::RegistryRowValue(
-        &pending, c.name, c.type, reinterpret_cast<const BYTE*>(c.data.data()),
+        &pending, c.name, c.type, reinterpret_cast<const BYTE*>(bytes.data()),
         static_cast<DWORD>(c.data.size()), &buffer, &size);
     if (!c.value) {
       EXPECT_EQ(row, viduzo::RowValue::kLeftOut);
@@ -233,6 +235,37 @@ TEST_F(DynamicRegistry, ValueNotationAndSubstitutions) {
     EXPECT_EQ(pending, applied ? nullptr : before);
     viduzo::FreeBuffer(&buffer);
   }
+
+  // Values past the first buffer: the buffer grows to hold the whole text.
+  const std::string t(300, 't');
+  const std::string multi = t + '\0' + t + '\0' + t + '\0';
+  const struct {
+    DWORD type;
+    std::string data;
+    std::string value;
+  } longCases[] = {
+      {REG_SZ, t, t},
+      {REG_EXPAND_SZ, t + '\0', "#%" + t},
+      {REG_MULTI_SZ, multi, "[~]" + t + "[~]" + t + "[~]" + t + "[~]"},
+      {REG_BINARY, std::string(200, '\xAB'), "#x" + [] {
+         std::string hex;
+         for (int i = 0; i < 200; ++i) hex += "AB";
+         return hex;
+       }()},
+  };
+  char* buffer = nullptr;
+  DWORD size = 0;
+  for (const auto& c : longCases) {
+    SCOPED_TRACE(c.type);
+    const viduzo::RegistrySubstitution* pending = nullptr;
+    ASSERT_EQ(viduzo::RegistryRowValue(&pending, "n", c.type,
+                                       reinterpret_cast<const BYTE*>(c.data.data()),
+                                       static_cast<DWORD>(c.data.size()), &buffer, &size),
+              viduzo::RowValue::kWritten);
+    EXPECT_EQ(std::string(buffer), c.value);
+    EXPECT_GT(size, c.value.size()) << "the buffer must hold the text and its terminator";
+  }
+  viduzo::FreeBuffer(&buffer);
 }
 
 TEST_F(DynamicRegistry, SubstitutionFollowsTheDestinationKey) {
@@ -325,6 +358,54 @@ TEST_F(DynamicRegistry, RowsTakeTheComponentByNameOrProperty) {
   }
   // Keys are numbered on, with one suffix for the loaded library.
   ExpectKeysInSequence(added);
+}
+
+TEST_F(DynamicRegistry, AKeyAlreadyInTheTableFailsTheRowAndIsSkipped) {
+  Open();
+  ASSERT_TRUE(viduzo::AddTempRegistryRow(h, 2, "First", "n", "v", "Comp"));
+  Rows first = QueryRows(h, "SELECT `Registry` FROM `Registry`");
+  ASSERT_EQ(first.size(), 1u);
+  std::string suffix;
+  long long number = KeyNumber(first[0][0], &suffix);
+  ASSERT_GE(number, 0);
+  // The next generated key is taken already.
+  const std::string taken = "DYN_REG" + std::to_string(number + 1) + suffix;
+  MSIHANDLE database = MsiGetActiveDatabase(h);
+  MSIHANDLE view = 0;
+  ASSERT_EQ(MsiDatabaseOpenViewA(database,
+                                 ("INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, "
+                                  "`Component_`) VALUES ('" + taken +
+                                  "', 2, 'Taken', 'n', 'Comp') TEMPORARY")
+                                     .c_str(),
+                                 &view),
+            ERROR_SUCCESS);
+  EXPECT_EQ(MsiViewExecute(view, 0), ERROR_SUCCESS);
+  MsiCloseHandle(view);
+  MsiCloseHandle(database);
+  EXPECT_FALSE(viduzo::AddTempRegistryRow(h, 2, "Second", "n", "v", "Comp"));
+  EXPECT_TRUE(viduzo::AddTempRegistryRow(h, 2, "Third", "n", "v", "Comp"));
+  EXPECT_EQ(QueryRows(h, "SELECT `Registry`, `Key` FROM `Registry`"),
+            (Rows{{first[0][0], "First"},
+                  {taken, "Taken"},
+                  {"DYN_REG" + std::to_string(number + 2) + suffix, "Third"}}));
+}
+
+TEST_F(DynamicRegistry, DeepTreesOfLongNamesKeepTheirPaths) {
+  // Four levels of 255-character names: the destination path outgrows its
+  // first buffer.
+  std::string path;
+  for (char c : {'a', 'b', 'c', 'd'}) path += "\\" + std::string(255, c);
+  Plant(HKEY_CLASSES_ROOT, ".lnk" + path, RegTree{{Number("leaf", 1)}, {}});
+  Plant(HKEY_CLASSES_ROOT, ".lnk\\" + std::string(255, 'z'), RegTree{});
+  Open();
+  EXPECT_TRUE(viduzo::_CopyKey1ToKey2(h, 0, ".lnk", 1, "Copy"));
+  Rows rows = QueryRows(h, "SELECT `Key`, `Name`, `Value` FROM `Registry` WHERE `Name` = 'leaf'");
+  EXPECT_EQ(rows, (Rows{{"Copy" + path, "leaf", "#1"}}));
+  EXPECT_EQ(QueryRows(h, "SELECT `Key` FROM `Registry` WHERE `Name` = '+'").size(), 6u);
+  EXPECT_EQ(QueryRows(h, "SELECT `Key` FROM `Registry` WHERE `Key` = 'Copy\\" +
+                             std::string(255, 'z') + "'")
+                .size(),
+            1u);
 }
 
 TEST_F(DynamicRegistry, RowFieldsAsGiven) {
@@ -443,6 +524,8 @@ TEST_F(DynamicRegistry, AgentKeyIsOpenedToEveryone) {
   ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor.data(), &present, &dacl, &defaulted));
   ASSERT_TRUE(present && dacl);
   ASSERT_EQ(dacl->AceCount, 1);
+  EXPECT_EQ(dacl->AclRevision, ACL_REVISION);
+  EXPECT_EQ(dacl->AclSize, 28) << "the SID's 12 bytes and 16";
   ACCESS_ALLOWED_ACE* ace = nullptr;
   ASSERT_TRUE(GetAce(dacl, 0, reinterpret_cast<LPVOID*>(&ace)));
   EXPECT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);

@@ -103,6 +103,8 @@ TEST_F(NetworkSettings, BackupKeepsTheNumberAndTunesTheWindow) {
       {"#12ab3", kNone, 12},         // digits up to the first non-digit
       {"65535", kNone, 5535},        // the first character is skipped whatever it is
       {"# 7", kNone, 0},             // no blanks are skipped
+      {"#1024", kNone, 1024},
+      {"#4294967294", kNone, 4294967294u},
       {"#4294967295", kNone, 4294967295u},
       {"#4294967296", kNone, 4294967295u},  // past 32 bits: the largest number
       {"#99999999999", kNone, 4294967295u},
