@@ -394,9 +394,13 @@ TEST_F(DynamicRegistry, DeepTreesOfLongNamesKeepTheirPaths) {
   // Four levels of 255-character names: the destination path outgrows its
   // first buffer.
   std::string path;
-  for (char c : {'a', 'b', 'c', 'd'}) path += "\\" + std::string(255, c);
-  Plant(HKEY_CLASSES_ROOT, ".lnk" + path, RegTree{{Number("leaf", 1)}, {}});
-  Plant(HKEY_CLASSES_ROOT, ".lnk\\" + std::string(255, 'z'), RegTree{});
+  RegTree deepest{{Number("leaf", 1)}, {}};
+  for (char c : {'d', 'c', 'b', 'a'}) {
+    path = "\\" + std::string(255, c) + path;
+    deepest = RegTree{{}, {{std::string(255, c), deepest}}};
+  }
+  deepest.subkeys.push_back({std::string(255, 'z'), RegTree{}});
+  Plant(HKEY_CLASSES_ROOT, ".lnk", deepest);
   Open();
   EXPECT_TRUE(viduzo::_CopyKey1ToKey2(h, 0, ".lnk", 1, "Copy"));
   Rows rows = QueryRows(h, "SELECT `Key`, `Name`, `Value` FROM `Registry` WHERE `Name` = 'leaf'");

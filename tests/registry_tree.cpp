@@ -51,6 +51,9 @@ RegValue Number(const std::string& name, DWORD value) {
 }
 
 void Plant(HKEY root, const std::string& path, const RegTree& tree) {
+  // Subkeys are created below their parent's handle, so that no path given to
+  // the registry is longer than one level's names (Wine's ANSI calls take
+  // paths of up to 260 characters).
   Key key;
   ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key.h,
                             nullptr),
@@ -62,7 +65,7 @@ void Plant(HKEY root, const std::string& path, const RegTree& tree) {
                              static_cast<DWORD>(v.data.size())),
               ERROR_SUCCESS)
         << path << " " << v.name;
-  for (const auto& [name, sub] : tree.subkeys) Plant(root, path + "\\" + name, sub);
+  for (const auto& [name, sub] : tree.subkeys) Plant(key.h, name, sub);
 }
 
 LONG DeleteTree(HKEY root, const std::string& path) {
