@@ -484,6 +484,7 @@ TEST_F(DynamicRegistry, AdvertiseMapsLnk2ToTheShortcutClassUnlessItHasItsOwn) {
       {"lnkfile", "other", "lnkfile"},
       {"lnkfile", "", "lnkfile"},
       {"myclass", "lnkfile", "myclass"},
+      {"binary", nullptr, "binary"},
       {nullptr, nullptr, nullptr},
       {"", nullptr, nullptr},
       {tooLong.c_str(), nullptr, nullptr},
@@ -496,6 +497,8 @@ TEST_F(DynamicRegistry, AdvertiseMapsLnk2ToTheShortcutClassUnlessItHasItsOwn) {
     DeleteTree(HKEY_CLASSES_ROOT, ".lnk");
     DeleteTree(HKEY_CLASSES_ROOT, ".lnk2");
     if (c.lnk) Plant(HKEY_CLASSES_ROOT, ".lnk", RegTree{{Text("", c.lnk)}, {}});
+    if (c.lnk && std::string(c.lnk) == "binary")  // stored without a terminator
+      Plant(HKEY_CLASSES_ROOT, ".lnk", RegTree{{Raw("", REG_BINARY, "binary")}, {}});
     if (c.lnk2) Plant(HKEY_CLASSES_ROOT, ".lnk2", RegTree{{Text("", c.lnk2)}, {}});
     EXPECT_EQ(CallAction(h, "AdvertiseLNK2Type"), 0u);
     RegValue value;

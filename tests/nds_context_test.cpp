@@ -45,6 +45,7 @@ TEST_F(NdsContext, RecentContextsComeFirstInTheDefaultList) {
     std::string entered;
     std::string after;
     const char* debug;  // the debug line, if any
+    DWORD type = REG_MULTI_SZ;
   } cases[] = {
       {true, "RecentContexts", std::string("ou=a.o=b\0ou=c.o=b\0\0", 20), "ou=d",
        "ou=a.o=b,ou=c.o=b,ou=d", nullptr},
@@ -55,7 +56,9 @@ TEST_F(NdsContext, RecentContextsComeFirstInTheDefaultList) {
       {true, "RecentContexts", std::string("a\0b", 3), "", "a,b", nullptr},
       {true, "RecentContexts", std::string("a\0\0b\0\0", 6), "", "a", nullptr},
       {true, "RecentContexts", fits + '\0', "", fits, nullptr},
-      {true, "RecentContexts", fits + "c\0", "x", "x",
+      {true, "RecentContexts", fits + 'c', "", fits + 'c', nullptr},  // 1028 bytes, no zero
+      {true, "RecentContexts", std::string("a\0b", 3), "", "a,b", nullptr, REG_BINARY},
+      {true, "RecentContexts", fits + std::string("c\0", 2), "x", "x",
        "Couldn't Read NDS context key Recent contexts value!!"},
       {true, "Other", std::string("a\0\0", 3), "x", "x",
        "Couldn't Read NDS context key Recent contexts value!!"},
@@ -69,7 +72,7 @@ TEST_F(NdsContext, RecentContextsComeFirstInTheDefaultList) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.value.substr(0, 20) + " + " + c.entered.substr(0, 20));
     DeleteTree(HKEY_CURRENT_USER, kLogon);
-    if (c.key) Plant(HKEY_CURRENT_USER, kLogon, RegTree{{{c.name, REG_MULTI_SZ, c.value}}, {}});
+    if (c.key) PlantUnterminated(HKEY_CURRENT_USER, kLogon, c.name, c.type, c.value);
     SetProp(h, "DEFAULT_NDSCONTEXT", c.entered);
 #ifndef _WIN32
     winsim::ClearDebugLines();
@@ -81,6 +84,18 @@ TEST_F(NdsContext, RecentContextsComeFirstInTheDefaultList) {
               c.debug ? std::vector<std::string>{c.debug} : std::vector<std::string>{});
 #endif
   }
+}
+
+TEST_F(NdsContext, WithoutAnInstallSession) {
+  Plant(HKEY_CURRENT_USER, kLogon,
+        RegTree{{{"RecentContexts", REG_MULTI_SZ, std::string("a\0\0", 3)}}, {}});
+  EXPECT_EQ(CallAction(0, "SetDEFAULT_NDSCONTEXT"), 0u);
+  EXPECT_EQ(CallAction(0, "SetDefaultNDSContext"), 1603u);
+#ifndef _WIN32
+  EXPECT_EQ(winsim::DebugLines(),
+            (std::vector<std::string>{"Couldn't Get the DEFAULT_NDSCONTEXT property",
+                                      "Couldn't set the DEFAULT_NDSCONTEXT property!!"}));
+#endif
 }
 
 TEST_F(NdsContext, EnteredListBecomesRowsForTheUserAndTheDefaultProfile) {
@@ -132,6 +147,7 @@ TEST_F(NdsContext, MissingProfileOrTableFailsAfterTheListIsSet) {
     size_t rows;
   } cases[] = {
       {"", "S-1-5-21-1", true, 0},
+      {"X", "S-1-5-21-1", true, 2},
       {"UserKey", "", true, 0},
       {"UserKey", "S-1-5-21-1", false, 0},
       {std::string(511, 'U'), "S-1-5-21-1", true, 2},

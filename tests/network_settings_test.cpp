@@ -101,6 +101,8 @@ TEST_F(NetworkSettings, BackupKeepsTheNumberAndTunesTheWindow) {
       {"", kNone, 0},
       {"#", 17, 0},
       {"#12ab3", kNone, 12},         // digits up to the first non-digit
+      {"#12:5", kNone, 12},
+      {"#7A", kNone, 7},
       {"65535", kNone, 5535},        // the first character is skipped whatever it is
       {"# 7", kNone, 0},             // no blanks are skipped
       {"#1024", kNone, 1024},
@@ -166,6 +168,12 @@ TEST_F(NetworkSettings, TunedValueOfAnotherSizeIsLeftByARestoreWithoutNumber) {
   EXPECT_EQ(RegQueryValueExA(key, "TcpWindowSize", nullptr, nullptr, nullptr, &size),
             ERROR_SUCCESS);
   EXPECT_EQ(size, 8u);
+  // A shorter number is read as the four-byte number it starts.
+  const BYTE two[2] = {0x00, 0xFC};
+  ASSERT_EQ(RegSetValueExA(key, "TcpWindowSize", 0, REG_DWORD, two, 2), ERROR_SUCCESS);
+  EXPECT_EQ(CallAction(h, "RestoreTCPIPWindowSize"), 0u);
+  EXPECT_EQ(RegQueryValueExA(key, "TcpWindowSize", nullptr, nullptr, nullptr, &size),
+            ERROR_FILE_NOT_FOUND);
   RegCloseKey(key);
 }
 
@@ -200,16 +208,21 @@ TEST_F(NetworkSettings, ProviderOrderIsSavedAsItIs) {
   const struct {
     const char* order;  // null: missing
     std::string backup;
+    DWORD type;         // and stored without its terminator
   } cases[] = {
-      {"RDPNP,LanmanWorkstation,webclient", "RDPNP,LanmanWorkstation,webclient"},
-      {"", ""},
-      {nullptr, ""},
-      {longest.c_str(), longest},
-      {tooLong.c_str(), ""},
+      {"RDPNP,LanmanWorkstation,webclient", "RDPNP,LanmanWorkstation,webclient", 0},
+      {"", "", 0},
+      {nullptr, "", 0},
+      {longest.c_str(), longest, 0},
+      {tooLong.c_str(), "", 0},
+      {longest.c_str(), longest, REG_SZ},
+      {tooLong.c_str(), "", REG_SZ},       // fills the buffer without a terminator
+      {"RDPNP,HlTrov", "RDPNP,HlTrov", REG_BINARY},  // no terminator is added to binary data
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.order ? std::string(c.order).substr(0, 40) : "<none>");
     SetOrder("ProviderOrder", c.order);
+    if (c.type) PlantUnterminated(HKEY_LOCAL_MACHINE, kOrder, "ProviderOrder", c.type, c.order);
     SetOrder("VmrBackupProviderOrder", "stale");
     EXPECT_EQ(CallAction(h, "SaveProviderOrder"), 0u);
     DWORD type = 0;
@@ -253,6 +266,7 @@ TEST_F(NetworkSettings, RemoveTrovRestoresTheOrderWithoutTheWholeElement) {
 TEST_F(NetworkSettings, TrovIsEnabledByAWholeElementOrOnWindows9xByItsValue) {
   const std::string longList = "HlTrov," + std::string(504, 'P');  // 511 characters
   const std::string tooLong = longList + "P";
+  const std::string longVersion(511, '4'), tooLongVersion(512, '4');
   const struct {
     const char* version9x;
     const char* order;  // null: missing
@@ -273,9 +287,11 @@ TEST_F(NetworkSettings, TrovIsEnabledByAWholeElementOrOnWindows9xByItsValue) {
       {"", tooLong.c_str(), false, false},
       {"4.10", "LanmanWorkstation", true, true},
       {"4.10", "HlTrov", false, false},  // the order counts on the NT family only
+      {longVersion.c_str(), "HlTrov", false, false},
+      {tooLongVersion.c_str(), "HlTrov", false, true},  // unreadable: the NT family
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.version9x) + " / " +
+    SCOPED_TRACE(std::string(c.version9x).substr(0, 8) + " / " +
                  (c.order ? std::string(c.order).substr(0, 40) : "<none>"));
     SetProp(h, "Version9X", c.version9x);
     SetProp(h, kTrovEnabled, "");
@@ -307,10 +323,36 @@ TEST_F(NetworkSettings, PassThroughPathFromTheDataOrTheDefault) {
     EXPECT_EQ(TextValue(kPassThrough, "PassThrough Path", &type), c.path);
     EXPECT_EQ(type, static_cast<DWORD>(REG_EXPAND_SZ));
   }
+  // The key is created without a class.
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPassThrough, 0, KEY_READ, &key), ERROR_SUCCESS);
+  char keyClass[32] = "untouched";
+  DWORD classLength = sizeof keyClass;
+  EXPECT_EQ(RegQueryInfoKeyA(key, keyClass, &classLength, nullptr, nullptr, nullptr, nullptr,
+                             nullptr, nullptr, nullptr, nullptr, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_STREQ(keyClass, "");
+  RegCloseKey(key);
   // Data that cannot be read at all fails the action.
   DeleteTree(HKEY_LOCAL_MACHINE, kPassThrough);
   EXPECT_EQ(CallAction(0, "RestorePassThroughKey"), 1603u);
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kPassThrough));
 }
+
+#ifndef _WIN32
+// Without the provider order key: nothing is read or created, except that
+// RemoveTROV writes the workstation service as the whole order.
+TEST_F(NetworkSettings, WithoutTheProviderOrderKey) {
+  ASSERT_EQ(DeleteTree(HKEY_LOCAL_MACHINE, kOrder), ERROR_SUCCESS);
+  SetProp(h, "Version9X", "");
+  SetProp(h, kTrovEnabled, "untouched");
+  EXPECT_EQ(CallAction(h, "SaveProviderOrder"), 0u);
+  EXPECT_EQ(CallAction(h, "IsTROVEnabled"), 0u);
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kOrder));
+  EXPECT_EQ(GetProp(h, kTrovEnabled), "untouched");
+  EXPECT_EQ(CallAction(h, "RemoveTROV"), 0u);
+  EXPECT_EQ(TextValue(kOrder, "ProviderOrder"), "LanmanWorkstation");
+}
+#endif
 
 }  // namespace

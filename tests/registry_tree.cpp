@@ -68,6 +68,18 @@ void Plant(HKEY root, const std::string& path, const RegTree& tree) {
   for (const auto& [name, sub] : tree.subkeys) Plant(key.h, name, sub);
 }
 
+void PlantUnterminated(HKEY root, const std::string& path, const std::string& name, DWORD type,
+                       const std::string& data) {
+  Plant(root, path, RegTree{});
+  Key key;
+  ASSERT_EQ(RegOpenKeyExA(root, path.c_str(), 0, KEY_SET_VALUE, &key.h), ERROR_SUCCESS);
+  const std::string bytes = data + "X";  // a RegSetValueExA takes a zero after the data along
+  ASSERT_EQ(RegSetValueExA(key.h, name.c_str(), 0, type,
+                           reinterpret_cast<const BYTE*>(bytes.data()),
+                           static_cast<DWORD>(data.size())),
+            ERROR_SUCCESS);
+}
+
 LONG DeleteTree(HKEY root, const std::string& path) {
   Key key;
   LONG error = RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key.h);

@@ -29,6 +29,10 @@ RegValue Number(const std::string& name, DWORD value);
 
 // Creates the key with the tree's values and subkeys (adding to what is there).
 void Plant(HKEY root, const std::string& path, const RegTree& tree);
+// Sets a value of exactly the given bytes with no zero after them, so that the
+// registry stores no terminator that the data left out.
+void PlantUnterminated(HKEY root, const std::string& path, const std::string& name, DWORD type,
+                       const std::string& data);
 // Deletes a key and everything below it; ERROR_FILE_NOT_FOUND when missing.
 LONG DeleteTree(HKEY root, const std::string& path);
 
