@@ -30,7 +30,7 @@ namespace {
 
 constexpr RegistrySubstitution kSubstitutions[] = {
     {0, ".lnk2", "", RegistrySubstitution::kReplaceData, "lnkfile2", 9},
-    {0, "lnkfile2", "IsShortcut", RegistrySubstitution::kLeaveOut, nullptr, 0},
+    {0, "lnkfile2", "IsShortcut", RegistrySubstitution::kLeaveOut},
 };
 
 constexpr char kRegistryLookup[] = "SELECT * FROM `Registry` WHERE `Registry`=?";
@@ -43,9 +43,8 @@ constexpr DWORD kComponentLimit = 512;
 constexpr DWORD kComponentBuffer = 513;
 constexpr DWORD kDefaultValueBuffer = 256;
 constexpr DWORD kPathHeadroom = 511;
-// The longest names the registry has: a value name and a key name.
+// The longest name the registry has: a value name (a key name has 255).
 constexpr DWORD kValueNameLimit = 16383;
-constexpr DWORD kKeyNameLimit = 255;
 // The access-allowed entry's header and mask beside the SID in the ACL.
 constexpr DWORD kAclOverhead = 16;
 constexpr BYTE kInheritToAll = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
@@ -56,10 +55,24 @@ DWORD g_keyCounter = 0;
 char g_keySuffix[40] = "";
 constexpr int kKeyBuffer = 64;
 
-const HKEY kRoots[] = {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS};
+// The registry root of an installer root number; null for other numbers.
+HKEY RootKey(int number) {
+  switch (number) {
+    case 0:
+      return HKEY_CLASSES_ROOT;
+    case 1:
+      return HKEY_CURRENT_USER;
+    case 2:
+      return HKEY_LOCAL_MACHINE;
+    case 3:
+      return HKEY_USERS;
+    default:
+      return nullptr;
+  }
+}
 
 bool NextRegistryKey(MSIHANDLE hInstall, char (&key)[kKeyBuffer]) {
-  if (g_keySuffix[0] == '\0' && !AppendGuidSuffix(hInstall, g_keySuffix, nullptr)) return false;
+  if (*g_keySuffix == '\0' && !AppendGuidSuffix(hInstall, g_keySuffix, nullptr)) return false;
   wsprintfA(key, "%s%u%s", kKeyPrefix, g_keyCounter, g_keySuffix);
   ++g_keyCounter;
   return true;
@@ -84,8 +97,8 @@ bool SetField(MSIHANDLE record, UINT field, LPCSTR text) {
   return !text || MsiRecordSetStringA(record, field, text) == ERROR_SUCCESS;
 }
 
+// An empty entry name matches the default value only.
 bool NameMatches(const RegistrySubstitution& entry, LPCSTR valueName) {
-  if (entry.valueName[0] == '\0') return valueName[0] == '\0';
   return EqualsNoCase(entry.valueName, valueName);
 }
 
@@ -110,14 +123,13 @@ bool PutText(char** buffer, DWORD* bufferSize, LPCSTR prefix, const BYTE* data, 
 bool PutMultiString(char** buffer, DWORD* bufferSize, const BYTE* data, DWORD size) {
   static const char kMarker[] = "[~]";
   const DWORD markerLength = 3;
-  DWORD needed = markerLength;
+  DWORD needed = 2 * markerLength;  // an empty list has two markers
   DWORD strings = 0;
   for (DWORD at = 0; at < size && data[at] != 0; ++strings) {
     DWORD length = TextLength(data + at, size - at);
     needed += length + markerLength;
     at += length + 1;
   }
-  if (strings == 0) needed += markerLength;
   if (!GrowBuffer(buffer, bufferSize, needed)) return false;
   char* out = *buffer;
   std::memcpy(out, kMarker, markerLength);
@@ -156,25 +168,25 @@ struct EnumBuffers {
 };
 
 // One step of a value (or subkey) enumeration: when the name or data does not
-// fit, both buffers grow to what the call reports, the name to at least the
-// registry's longest name (the call does not report a name's length), and the
-// same index is tried once more.
+// fit, the data buffer grows to the size the call reports and the name buffer
+// to the registry's longest name (the call does not report a name's length),
+// and the same index is tried once more.
 LONG EnumerateAt(HKEY key, DWORD index, bool values, EnumBuffers* b, DWORD* nameLength,
                  DWORD* type, DWORD* dataSize) {
-  for (int attempt = 0;; ++attempt) {
+  auto call = [&] {
     *nameLength = b->name.size;
     *dataSize = b->data.size;
-    LONG result =
-        values ? RegEnumValueA(key, index, b->name.text, nameLength, nullptr, type,
-                               reinterpret_cast<BYTE*>(b->data.text), dataSize)
-               : RegEnumKeyExA(key, index, b->name.text, nameLength, nullptr, nullptr, nullptr,
-                               nullptr);
-    if (result != ERROR_MORE_DATA || attempt > 0) return result;
-    DWORD limit = values ? kValueNameLimit : kKeyNameLimit;
-    if (!GrowBuffer(&b->name.text, &b->name.size, *nameLength > limit ? *nameLength : limit) ||
-        (values && !GrowBuffer(&b->data.text, &b->data.size, *dataSize)))
-      return ERROR_OUTOFMEMORY;
-  }
+    return values ? RegEnumValueA(key, index, b->name.text, nameLength, nullptr, type,
+                                  reinterpret_cast<BYTE*>(b->data.text), dataSize)
+                  : RegEnumKeyExA(key, index, b->name.text, nameLength, nullptr, nullptr,
+                                  nullptr, nullptr);
+  };
+  LONG result = call();
+  if (result != ERROR_MORE_DATA) return result;
+  if (!GrowBuffer(&b->name.text, &b->name.size, kValueNameLimit) ||
+      (values && !GrowBuffer(&b->data.text, &b->data.size, *dataSize)))
+    return ERROR_OUTOFMEMORY;
+  return call();
 }
 
 // The state of one copy: the destination root and the destination path, which
@@ -199,7 +211,7 @@ bool CopyOpenKey(CopyWalk& w, HKEY source) {
   if (!GrowBuffer(&b.name.text, &b.name.size, 0) || !GrowBuffer(&b.data.text, &b.data.size, 0))
     return false;
   for (DWORD index = 0;; ++index) {
-    DWORD nameLength = 0, type = REG_NONE, dataSize = 0;
+    DWORD nameLength, type = REG_NONE, dataSize;
     LONG result = EnumerateAt(source, index, true, &b, &nameLength, &type, &dataSize);
     if (result == ERROR_NO_MORE_ITEMS) break;
     if (result != ERROR_SUCCESS) {
@@ -218,26 +230,28 @@ bool CopyOpenKey(CopyWalk& w, HKEY source) {
 
   const DWORD pathLength = static_cast<DWORD>(lstrlenA(w.path.text));
   for (DWORD index = 0;; ++index) {
-    DWORD nameLength = 0, unused = 0;
+    DWORD nameLength, unused;
     LONG result = EnumerateAt(source, index, false, &b, &nameLength, nullptr, &unused);
     if (result == ERROR_NO_MORE_ITEMS) break;
     if (result != ERROR_SUCCESS) {
       ok = false;
       break;
     }
+    // A path that cannot grow is gone (the buffer is released): the whole
+    // copy ends there.
     DWORD needed = pathLength + 1 + nameLength;
     if (needed >= w.path.size &&
-        !GrowBuffer(&w.path.text, &w.path.size, pathLength + nameLength + 512)) {
-      ok = false;
-      break;
-    }
+        !GrowBuffer(&w.path.text, &w.path.size, pathLength + nameLength + 512))
+      return false;
+    // Each subkey's name replaces the one before it at the end of this key's
+    // path, which is all the cutting back the path needs.
     w.path.text[pathLength] = '\\';
     lstrcpyA(w.path.text + pathLength + 1, b.name.text);
     RegKey child;
     if (RegOpenKeyExA(source, b.name.text, 0, KEY_READ, child.put()) != ERROR_SUCCESS ||
         !CopyOpenKey(w, child.get()))
       ok = false;
-    w.path.text[pathLength] = '\0';
+    if (!w.path.text) return false;
   }
   return ok;
 }
@@ -316,9 +330,9 @@ bool AddTempRegistryRow(MSIHANDLE hInstall, int root, LPCSTR key, LPCSTR name, L
 
 bool _CopyKey1ToKey2(MSIHANDLE hInstall, int sourceRoot, LPCSTR sourceKey, int destinationRoot,
                      LPCSTR destinationKey) {
-  if (sourceRoot < 0 || sourceRoot > 3) return false;
+  HKEY root = RootKey(sourceRoot);
   RegKey source;
-  if (RegOpenKeyExA(kRoots[sourceRoot], sourceKey, 0, KEY_READ, source.put()) != ERROR_SUCCESS)
+  if (!root || RegOpenKeyExA(root, sourceKey, 0, KEY_READ, source.put()) != ERROR_SUCCESS)
     return false;
   CopyWalk walk{hInstall, destinationRoot, {}};
   DWORD length = static_cast<DWORD>(lstrlenA(destinationKey));

@@ -2,6 +2,7 @@
 // and "lnkfile" in the installer's value notation with its substitutions, the
 // direct fallback mapping, and the agent key opened to everyone.
 #include <algorithm>
+#include <cstdlib>
 #include <set>
 #include <string>
 #include <vector>
@@ -206,6 +207,7 @@ TEST_F(DynamicRegistry, ValueNotationAndSubstitutions) {
       {2, "k", "n", REG_MULTI_SZ, std::string("\0\0", 2), "[~][~]"},
       {2, "k", "n", REG_MULTI_SZ, std::string("a\0\0b\0\0", 6), "[~]a[~]"},
       {2, "k", "n", REG_MULTI_SZ, std::string("a\0bc", 4), "[~]a[~]bc[~]"},
+      {2, "k", "n", REG_MULTI_SZ, std::string("a\0b\0", 4), "[~]a[~]b[~]"},
       {2, "k", "n", REG_MULTI_SZ, std::string("a\0b\0c\0\0", 7), "[~]a[~]b[~]c[~]"},
       {2, "k", "n", REG_DWORD_BIG_ENDIAN, std::string(4, '\x01'), ""},
       {2, "k", "n", 6, "x", ""},
@@ -323,6 +325,7 @@ TEST_F(DynamicRegistry, RowsTakeTheComponentByNameOrProperty) {
   Open();
   SetProp(h, "CompProperty", "FromProperty");
   SetProp(h, "CompPropert", "Cut");
+  SetProp(h, "X", "FromX");
   SetProp(h, "LongProperty", std::string(512, 'L'));
   SetProp(h, "TooLongProperty", std::string(513, 'L'));
   const struct {
@@ -331,6 +334,7 @@ TEST_F(DynamicRegistry, RowsTakeTheComponentByNameOrProperty) {
     const char* stored;
   } cases[] = {
       {"Direct", true, "Direct"},
+      {std::string(512, 'D'), true, nullptr},
       {"[CompProperty]", true, "FromProperty"},
       {"[CompProperty", true, "Cut"},        // the last character is taken for the bracket
       {"[LongProperty]", true, nullptr},
@@ -338,6 +342,7 @@ TEST_F(DynamicRegistry, RowsTakeTheComponentByNameOrProperty) {
       {"[Unset]", false, nullptr},             // an empty component cannot be stored
       {"[]", false, nullptr},
       {"[", false, nullptr},
+      {"[X", false, nullptr},                  // the property without a name: none
       {"", false, nullptr},
       {std::string(513, 'D'), false, nullptr},
   };
@@ -354,7 +359,7 @@ TEST_F(DynamicRegistry, RowsTakeTheComponentByNameOrProperty) {
     }
     ++added;
     ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(rows[0][0], c.stored ? c.stored : std::string(512, 'L'));
+    EXPECT_EQ(rows[0][0], c.stored ? c.stored : std::string(512, c.component[0] == 'D' ? 'D' : 'L'));
   }
   // Keys are numbered on, with one suffix for the loaded library.
   ExpectKeysInSequence(added);
@@ -388,6 +393,38 @@ TEST_F(DynamicRegistry, AKeyAlreadyInTheTableFailsTheRowAndIsSkipped) {
             (Rows{{first[0][0], "First"},
                   {taken, "Taken"},
                   {"DYN_REG" + std::to_string(number + 2) + suffix, "Third"}}));
+}
+
+TEST_F(DynamicRegistry, ACopyGoesOnPastAFailedRow) {
+  RegTree lnk;
+  lnk.values = {Text("", "lnkfile"), Text("Text", "t")};
+  lnk.subkeys = {{"Sub", RegTree{{Number("n", 2)}, {}}}};
+  Plant(HKEY_CLASSES_ROOT, ".lnk", lnk);
+  Open();
+  ASSERT_TRUE(viduzo::AddTempRegistryRow(h, 2, "Probe", "n", "v", "Comp"));
+  Rows probe = QueryRows(h, "SELECT `Registry` FROM `Registry`");
+  std::string suffix;
+  long long number = KeyNumber(probe[0][0], &suffix);
+  // The key that the copy's first row (the key row of ".lnk2") will get.
+  const std::string taken = "DYN_REG" + std::to_string(number + 1) + suffix;
+  MSIHANDLE database = MsiGetActiveDatabase(h);
+  MSIHANDLE view = 0;
+  ASSERT_EQ(MsiDatabaseOpenViewA(database,
+                                 ("INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, "
+                                  "`Component_`) VALUES ('" + taken +
+                                  "', 2, 'Taken', 'n', 'Comp') TEMPORARY")
+                                     .c_str(),
+                                 &view),
+            ERROR_SUCCESS);
+  EXPECT_EQ(MsiViewExecute(view, 0), ERROR_SUCCESS);
+  MsiCloseHandle(view);
+  MsiCloseHandle(database);
+  EXPECT_FALSE(viduzo::_CopyKey1ToKey2(h, 0, ".lnk", 0, ".lnk2"));
+  EXPECT_EQ(QueryRows(h, "SELECT `Key`, `Name`, `Value` FROM `Registry` WHERE `Root` = 0"),
+            (Rows{{".lnk2", "", "lnkfile2"},
+                  {".lnk2", "Text", "t"},
+                  {".lnk2\\Sub", "+", ""},
+                  {".lnk2\\Sub", "n", "#2"}}));
 }
 
 TEST_F(DynamicRegistry, DeepTreesOfLongNamesKeepTheirPaths) {
@@ -428,6 +465,7 @@ TEST_F(DynamicRegistry, WithoutARegistryTableNothingIsAdded) {
   Plant(HKEY_CLASSES_ROOT, "lnkfile", RegTree{{Text("", "Shortcut")}, {}});
   Open(false);
   EXPECT_FALSE(viduzo::AddTempRegistryRow(h, 2, "Key", "Name", "Value", "Comp"));
+  EXPECT_FALSE(viduzo::AddTempRegistryRow(0, 2, "Key", "Name", "Value", "Comp"));
   EXPECT_FALSE(viduzo::_CopyKey1ToKey2(h, 0, ".lnk", 0, ".lnk2"));
   EXPECT_EQ(CallAction(h, "RegisterLNK2Type"), 1603u);
 }
@@ -461,6 +499,30 @@ TEST_F(DynamicRegistry, RegisterFailsWhenEitherSourceIsMissingButCopiesTheOther)
 }
 
 #ifndef _WIN32
+// In a fresh process (natively: the library is loaded anew): keys count from 0,
+// and a key that could not get its suffix is not counted.
+TEST(DynamicRegistryFreshProcess, KeysCountFromZero) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        Package p;
+        CreateRegistryTable(p);
+        MSIHANDLE install = p.Open();
+        winsim::FailHeapAllocation(0);
+        bool first = viduzo::AddTempRegistryRow(install, 2, "First", "n", "v", "Comp");
+        winsim::ResetHeapFailure();
+        bool second = viduzo::AddTempRegistryRow(install, 2, "Second", "n", "v", "Comp");
+        bool third = viduzo::AddTempRegistryRow(install, 2, "Third", "n", "v", "Comp");
+        Rows rows = QueryRows(install, "SELECT `Registry`, `Key` FROM `Registry`");
+        std::string suffix;
+        bool ok = !first && second && third && rows.size() == 2 &&
+                  KeyNumber(rows[0][0], &suffix) == 0 && rows[0][1] == "Second" &&
+                  rows[1][0] == "DYN_REG1" + suffix && rows[1][1] == "Third";
+        std::exit(ok && !::testing::Test::HasFailure() ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
 TEST_F(DynamicRegistry, RegisterFailsWhenCostingFails) {
   Plant(HKEY_CLASSES_ROOT, ".lnk", RegTree{});
   Plant(HKEY_CLASSES_ROOT, "lnkfile", RegTree{});
@@ -485,6 +547,7 @@ TEST_F(DynamicRegistry, AdvertiseMapsLnk2ToTheShortcutClassUnlessItHasItsOwn) {
       {"lnkfile", "", "lnkfile"},
       {"myclass", "lnkfile", "myclass"},
       {"binary", nullptr, "binary"},
+      {"x", nullptr, "x"},
       {nullptr, nullptr, nullptr},
       {"", nullptr, nullptr},
       {tooLong.c_str(), nullptr, nullptr},
@@ -510,6 +573,16 @@ TEST_F(DynamicRegistry, AdvertiseMapsLnk2ToTheShortcutClassUnlessItHasItsOwn) {
     EXPECT_EQ(value.type, static_cast<DWORD>(REG_SZ));
     EXPECT_EQ(value.data, std::string(c.after) + '\0');
   }
+  // ".lnk2" is created without a class.
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, ".lnk2", 0, KEY_READ, &key), ERROR_SUCCESS);
+  char keyClass[32] = "untouched";
+  DWORD classLength = sizeof keyClass;
+  EXPECT_EQ(RegQueryInfoKeyA(key, keyClass, &classLength, nullptr, nullptr, nullptr, nullptr,
+                             nullptr, nullptr, nullptr, nullptr, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_STREQ(keyClass, "");
+  RegCloseKey(key);
 }
 
 TEST_F(DynamicRegistry, AgentKeyIsOpenedToEveryone) {
@@ -566,16 +639,23 @@ TEST_F(DynamicRegistry, AgentKeyIsOpenedToEveryone) {
 // whole, the agent key gets the whole DACL or none, and nothing leaks (the
 // sanitizers check the blocks at exit).
 TEST_F(DynamicRegistry, EveryAllocationFailingInTurn) {
+  // Each key's first value makes the key's value text: one of each kind of
+  // text comes first somewhere; a chain of long names makes the path grow.
   RegTree lnk;
   lnk.values = {Text("", "lnkfile"), Raw("Binary", REG_BINARY, std::string(400, '\x01')),
                 Raw("Multi", REG_MULTI_SZ, std::string("a\0b\0\0", 5))};
-  lnk.subkeys = {{"Sub", RegTree{{Text(std::string(300, 'n'), "v")}, {}}}};
+  RegTree chain{{Number("leaf", 5)}, {}};
+  for (char c : {'c', 'b', 'a'}) chain = RegTree{{}, {{std::string(255, c), chain}}};
+  lnk.subkeys = {{"Sub", RegTree{{Text(std::string(300, 'n'), "v")}, {}}},
+                 {"Number", RegTree{{Number("d", 9)}, {}}},
+                 {"Multi", RegTree{{Raw("m", REG_MULTI_SZ, std::string(300, 'm') + '\0')}, {}}},
+                 {"Chain", chain}};
   Plant(HKEY_CLASSES_ROOT, ".lnk", lnk);
   Plant(HKEY_CLASSES_ROOT, "lnkfile", RegTree{{Text("IsShortcut", ""), Text("x", "y")}, {}});
   Plant(HKEY_LOCAL_MACHINE, kAgentKey, RegTree{});
-  const size_t whole = 8;  // rows of the two copies
+  const size_t whole = 17;  // rows of the two copies
   bool failed = false, succeeded = false;
-  for (unsigned n = 0; n < 64; ++n) {
+  for (unsigned n = 0; n < 96; ++n) {
     SCOPED_TRACE("allocation " + std::to_string(n) + " failing");
     Package p;
     CreateRegistryTable(p);
@@ -587,6 +667,16 @@ TEST_F(DynamicRegistry, EveryAllocationFailingInTurn) {
     size_t rows = QueryRows(install, "SELECT `Registry` FROM `Registry`").size();
     if (result == 0) {
       EXPECT_EQ(rows, whole);
+      // Every value made it whole.
+      EXPECT_EQ(QueryRows(install, "SELECT `Name`, `Value` FROM `Registry` WHERE `Name` = 'd' "
+                                   "OR `Name` = 'm' OR `Name` = 'leaf' OR `Name` = 'Multi'"),
+                (Rows{{"Multi", "[~]a[~]b[~]"},
+                      {"d", "#9"},
+                      {"leaf", "#5"},
+                      {"m", "[~]" + std::string(300, 'm') + "[~]"}}));
+      EXPECT_EQ(QueryRows(install, "SELECT `Key` FROM `Registry` WHERE `Value` IS NULL AND "
+                                   "`Name` <> '+'"),
+                Rows{});
       succeeded = true;
     } else {
       EXPECT_EQ(result, 1603u);
