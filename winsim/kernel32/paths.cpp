@@ -248,7 +248,7 @@ std::string HostPathOf(std::u16string_view fullPath) {
   return MapBelow(sandbox, components);
 }
 
-bool MapPath(LPCSTR path, std::string* host, DWORD* error) {
+bool MapPathOfAnyLength(LPCSTR path, std::string* host, DWORD* error) {
   if (!path) {
     *error = ERROR_PATH_NOT_FOUND;
     return false;
@@ -257,6 +257,14 @@ bool MapPath(LPCSTR path, std::string* host, DWORD* error) {
   if (!FullWindowsPath(ToWide(path), &full, error)) return false;
   *host = HostPathOf(full);
   return true;
+}
+
+bool MapPath(LPCSTR path, std::string* host, DWORD* error) {
+  if (path && ToWide(path).size() > MAX_PATH) {
+    *error = ERROR_FILENAME_EXCED_RANGE;
+    return false;
+  }
+  return MapPathOfAnyLength(path, host, error);
 }
 
 std::u16string CurrentDirectory() {
