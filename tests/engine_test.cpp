@@ -139,6 +139,8 @@ TEST(EngineProperties, StandardPropertiesOfMachineUserAndProcess) {
       {"Time", "[0-9]{1,2}:[0-9]{2}:[0-9]{2}", Case::kMatches},
       {"ProductState", "-1", Case::kEquals},  // the product is not installed
       {"UILevel", "2", Case::kEquals},        // the fixture opens without a user interface
+      {"PackageCode", "{7C3E6A14-2B9D-4F1A-9E55-0D8C41B7A263}", Case::kEquals},  // the fixture's
+      {"OriginalDatabase", p.path(), Case::kEquals},
       // Folders.
       {"WindowsFolder", Env("SystemRoot") + "\\", Case::kEqualsNoCase},
       {"WindowsVolume", windows.substr(0, 3), Case::kEquals},

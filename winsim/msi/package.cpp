@@ -7,6 +7,9 @@
 #include <utility>
 #include <vector>
 
+#include <msidefs.h>
+#include <wtypes.h>
+
 #include "winsim/msi/session.h"
 
 #include "winsim/control.h"
@@ -203,6 +206,10 @@ UINT WINAPI MsiOpenPackageA(LPCSTR path, MSIHANDLE* install) {
       if (row.size() >= 2) session->SetProperty(row[0].AsText(), row[1].AsText());
   }
   winsim::SetProductState(*session);
+  // PackageCode is the summary information's revision number.
+  auto revision = session->database->summary.find(PID_REVNUMBER);
+  if (revision != session->database->summary.end() && revision->second.type == VT_LPSTR)
+    session->SetProperty("PackageCode", revision->second.text);
   session->SetProperty("OriginalDatabase", path);
   session->SetProperty("DATABASE", path);
   *install = winsim::AddHandle(session);
