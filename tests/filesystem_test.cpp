@@ -468,6 +468,30 @@ TEST_F(FileSystemTest, AnsiPathsPastMaxPathFail) {
   EXPECT_EQ(GetFileAttributesA(over.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
+// The limit counts characters, not bytes: a double-byte character is one.
+TEST(FileSystemDbcs, MaxPathCountsCharacters) {
+  if (GetACP() != 932) GTEST_SKIP() << "needs code page 932";
+  const std::string dir = TempFolder("maxpathdbcs");
+  // Folders of 40 characters each, to MAX_PATH characters in all.
+  std::string longest = dir;
+  for (std::size_t characters = dir.size(), inName = 0; characters < MAX_PATH; ++characters) {
+    if (inName == 40 && characters + 1 < MAX_PATH) {
+      EXPECT_TRUE(CreateDirectoryA(longest.c_str(), nullptr));
+      longest += "\\";
+      inName = 0;
+    } else {
+      longest += "\x83\x41";  // one character
+      ++inName;
+    }
+  }
+  ASSERT_GT(longest.size(), static_cast<std::size_t>(MAX_PATH));
+  EXPECT_TRUE(CreateDirectoryA(longest.c_str(), nullptr));
+  EXPECT_EQ(GetFileAttributesA(longest.c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_TRUE(RemoveDirectoryA(longest.c_str()));
+  EXPECT_FAILS(!CreateDirectoryA((longest + "\x83\x41").c_str(), nullptr),
+               ERROR_FILENAME_EXCED_RANGE);
+}
+
 // ---- version resources -------------------------------------------------------------------
 
 TEST_F(FileSystemTest, VersionResourcesOfPeFiles) {
