@@ -62,6 +62,12 @@ void ClearMessageBoxes();
 // The answer MessageBoxA gives (IDOK until a test sets another).
 void SetMessageBoxAnswer(int answer);
 
+// ---- environment ---------------------------------------------------------------
+// The process starts with the environment of a user logged on to Windows (PATH,
+// SystemRoot, windir, TEMP, USERPROFILE, ProgramFiles, ...), never the host's;
+// SetEnvironmentVariableA changes it. ResetEnvironment returns to that start.
+void ResetEnvironment();
+
 // ---- process heap -------------------------------------------------------------
 // Makes one HeapAlloc / HeapReAlloc fail: the one after `afterSuccesses` more
 // calls succeed.

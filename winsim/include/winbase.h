@@ -44,6 +44,8 @@ int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b);
 DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
 BOOL WINAPI SetEnvironmentVariableA(LPCSTR name, LPCSTR value);
 DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer);
+BOOL WINAPI GetComputerNameA(LPSTR buffer, LPDWORD size);
+BOOL WINAPI GetUserNameA(LPSTR buffer, LPDWORD size);  // advapi32
 BOOL WINAPI CreateDirectoryA(LPCSTR path, void* security);
 BOOL WINAPI RemoveDirectoryA(LPCSTR path);
 BOOL WINAPI DeleteFileA(LPCSTR path);

@@ -34,7 +34,8 @@ struct Field {
   bool IsNull() const { return kind == kNull; }
   // The field as text: integers in decimal, null as empty.
   std::string AsText() const;
-  // The field as an integer: strings that hold a decimal integer, else the null integer.
+  // The field as an integer: a string of decimal digits with an optional "-"
+  // (wrapping around past 32 bits), else the null integer.
   int AsInteger() const;
   bool operator==(const Field& other) const;
 };
