@@ -18,6 +18,9 @@ class ResetWinsim : public ::testing::EmptyTestEventListener {
     winsim::SetCodePage(0);
     winsim::ResetRegistry();
     winsim::ResetDisks();
+    winsim::ResetProcesses();
+    winsim::ResetProcessSnapshots();
+    winsim::ResetWindows();
   }
 };
 
