@@ -45,10 +45,11 @@ using ProcessWalkFn = BOOL(WINAPI*)(HANDLE, LPPROCESSENTRY32);
 bool ReadAgentCommand(char (&value)[kCommandValueSize]) {
   RegistryKey key;
   if (RegOpenKeyA(HKEY_CLASSES_ROOT, kAgentCommandKey, key.put()) != ERROR_SUCCESS) return false;
-  LONG size = kCommandValueSize;
-  if (RegQueryValueA(key.get(), nullptr, value, &size) != ERROR_SUCCESS) return false;
+  // A value that fills the buffer without its terminator does not fit either.
   value[kCommandValueSize - 1] = '\0';
-  return true;
+  LONG size = kCommandValueSize;
+  return RegQueryValueA(key.get(), nullptr, value, &size) == ERROR_SUCCESS &&
+         value[kCommandValueSize - 1] == '\0';
 }
 
 // Turns the registered command into the agent's command line: the program path
@@ -94,6 +95,31 @@ int EndProcess(DWORD processId, int previous) {
   return WaitForSingleObject(process.get(), kProcessEndMs) == WAIT_OBJECT_0 ? 1 : 0;
 }
 
+// Takes a snapshot of the process list and ends every process of the name;
+// the result as VmrTerminateProcess reports it.
+int WalkProcesses(CreateSnapshotFn createSnapshot, ProcessWalkFn firstProcess,
+                  ProcessWalkFn nextProcess, LPCSTR exeName) {
+  OutputDebugStringA("VmrTerminateProcess: Calling CreateToolHelp32SnapShot");
+  KernelHandle snapshot(createSnapshot(TH32CS_SNAPPROCESS, 0));
+  OutputDebugStringA("VmrTerminateProcess: After pCreateToolHelp32SnapShot");
+  if (!snapshot) return 0;
+
+  int result = 0;
+  // The record's size tells the system which layout the caller uses; it must be
+  // this build's own (296 bytes on x86, 304 on x64).
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof entry;
+  if (firstProcess(snapshot.get(), &entry)) {
+    OutputDebugStringA("VmrTerminateProcess: After pProcess32First");
+    do {
+      const char* slash = FindLastChar(entry.szExeFile, '\\');
+      const char* fileName = slash ? slash + 1 : entry.szExeFile;
+      if (EqualsNoCase(fileName, exeName)) result = EndProcess(entry.th32ProcessID, result);
+    } while (nextProcess(snapshot.get(), &entry));
+  }
+  return result;
+}
+
 }  // namespace
 
 UINT TerminateHlAgent(MSIHANDLE hInstall) {
@@ -133,29 +159,7 @@ int VmrTerminateProcess(LPCSTR exeName) {
     return 0;
   }
 
-  OutputDebugStringA("VmrTerminateProcess: Calling CreateToolHelp32SnapShot");
-  KernelHandle snapshot(createSnapshot(TH32CS_SNAPPROCESS, 0));
-  OutputDebugStringA("VmrTerminateProcess: After pCreateToolHelp32SnapShot");
-  if (!snapshot) {
-    ReleaseKernel32(kernel);
-    return 0;
-  }
-
-  int result = 0;
-  // The record's size tells the system which layout the caller uses; it must be
-  // this build's own (296 bytes on x86, 304 on x64).
-  PROCESSENTRY32 entry = {};
-  entry.dwSize = sizeof entry;
-  if (firstProcess(snapshot.get(), &entry)) {
-    OutputDebugStringA("VmrTerminateProcess: After pProcess32First");
-    do {
-      entry.szExeFile[MAX_PATH - 1] = '\0';
-      const char* slash = FindLastChar(entry.szExeFile, '\\');
-      const char* fileName = slash ? slash + 1 : entry.szExeFile;
-      if (EqualsNoCase(fileName, exeName)) result = EndProcess(entry.th32ProcessID, result);
-    } while (nextProcess(snapshot.get(), &entry));
-  }
-  snapshot.reset();
+  int result = WalkProcesses(createSnapshot, firstProcess, nextProcess, exeName);
   ReleaseKernel32(kernel);
   return result;
 }

@@ -21,6 +21,7 @@ class ResetWinsim : public ::testing::EmptyTestEventListener {
     winsim::ResetProcesses();
     winsim::ResetProcessSnapshots();
     winsim::ResetWindows();
+    winsim::FreezeClock(false);
   }
 };
 

@@ -88,7 +88,10 @@ winsim::ProgramRun RunHelper(const std::string& line) {
     run.exitAfterMs = INFINITE;
     return run;
   }
-  Record(line);
+  STARTUPINFOA startup = {};
+  GetStartupInfoA(&startup);
+  Record((startup.dwFlags & STARTF_USESHOWWINDOW ? std::to_string(startup.wShowWindow) : "-") +
+         " " + line);
   const std::string kSwitch = " /terminate";
   if (line.size() >= kSwitch.size() && line.compare(line.size() - kSwitch.size(), kSwitch.size(), kSwitch) == 0) {
     char delay[32];

@@ -20,12 +20,16 @@ namespace {
 const char kRunning[] = "ClientProcessRunning.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
 const char kAgentKey[] = "HLAgentFile\\Shell\\Open\\Command";
 
+// What the agent records: the show state it was started with, its command line.
+std::string Agent(const std::string& commandLine) { return "5 " + commandLine + "\n"; }
+
 #ifdef _WIN32
 // Real processes start and answer in real time.
 constexpr DWORD kSlack = 1500;
 constexpr DWORD kAgentMs = 400;
 #else
-constexpr DWORD kSlack = 50;
+// The clock is frozen: it moves only by the sleeps and waits, so times are exact.
+constexpr DWORD kSlack = 1;
 // Longer than one 30-second wait of the action.
 constexpr DWORD kAgentMs = 45000;
 #endif
@@ -52,6 +56,9 @@ class AgentRegistration {
 class RunningTest : public ::testing::Test {
  protected:
   void SetUp() override {
+#ifndef _WIN32
+    winsim::FreezeClock(true);
+#endif
     AgentRegistration::RemoveAgentKey();
     folder = TempFolder("vdzrun");
     helper = folder + "vdzhelper.exe";
@@ -147,7 +154,7 @@ TEST_F(RunningTest, AgentIsTerminatedInPackagesThatCarryIt) {
     if (c.hlType && *c.hlType) p.Property("HlType", c.hlType);
     MSIHANDLE h = p.Open();
     EXPECT_EQ(CallAction(h, "SignalClientTerminate"), ERROR_SUCCESS);
-    EXPECT_EQ(HelperLog(), c.terminated ? "\"" + helper + "\"  /terminate\n" : "");
+    EXPECT_EQ(HelperLog(), c.terminated ? Agent("\"" + helper + "\"  /terminate") : "");
   }
   // A package type too long for its 256-character buffer counts as missing.
   StartHelperLog(0);
@@ -157,7 +164,7 @@ TEST_F(RunningTest, AgentIsTerminatedInPackagesThatCarryIt) {
   EXPECT_EQ(HelperLog(), "");
   SetProp(h, "HlType", std::string(255, 'A'));
   EXPECT_EQ(CallAction(h, "SignalClientTerminate"), ERROR_SUCCESS);
-  EXPECT_EQ(HelperLog(), "\"" + helper + "\"  /terminate\n");
+  EXPECT_EQ(HelperLog(), Agent("\"" + helper + "\"  /terminate"));
 }
 
 TEST_F(RunningTest, AgentCommandLineIsBuiltFromTheRegisteredCommand) {
@@ -185,10 +192,10 @@ TEST_F(RunningTest, AgentCommandLineIsBuiltFromTheRegisteredCommand) {
     MSIHANDLE h = p.Open();
     StartHelperLog(0);
     EXPECT_EQ(CallAction(h, "SignalClientTerminate"), ERROR_SUCCESS);
-    EXPECT_EQ(HelperLog(), c.terminate.empty() ? "" : c.terminate + "\n");
+    EXPECT_EQ(HelperLog(), c.terminate.empty() ? "" : Agent(c.terminate));
     StartHelperLog(0);
     EXPECT_EQ(CallAction(h, "RestartHlAgent"), ERROR_SUCCESS);
-    EXPECT_EQ(WaitForHelperLog(c.restart.empty() ? 0 : 1), c.restart.empty() ? "" : c.restart + "\n");
+    EXPECT_EQ(WaitForHelperLog(c.restart.empty() ? 0 : 1), c.restart.empty() ? "" : Agent(c.restart));
   }
 }
 
@@ -205,11 +212,11 @@ TEST_F(RunningTest, RegisteredCommandMustFitItsBuffer) {
     MSIHANDLE h = p.Open();
     StartHelperLog(0);
     EXPECT_EQ(CallAction(h, "SignalClientTerminate"), ERROR_SUCCESS);
-    EXPECT_EQ(HelperLog(), length == 520 ? q + " " + padding + "  /terminate\n" : "");
+    EXPECT_EQ(HelperLog(), length == 520 ? Agent(q + " " + padding + "  /terminate") : "");
     StartHelperLog(0);
     EXPECT_EQ(CallAction(h, "RestartHlAgent"), ERROR_SUCCESS);
     EXPECT_EQ(WaitForHelperLog(length == 520 ? 1 : 0),
-              length == 520 ? q + " " + padding + " \n" : "");
+              length == 520 ? Agent(q + " " + padding + " ") : "");
   }
 }
 
@@ -233,11 +240,17 @@ TEST_F(RunningTest, TerminateWaitsUntilTheAgentHasEnded) {
   DWORD took = Timed(h, "SignalClientTerminate");
   EXPECT_GE(took, kAgentMs);
   EXPECT_LT(took, kAgentMs + kSlack);
-  EXPECT_EQ(HelperLog(), "\"" + helper + "\"  /terminate\n");
+  EXPECT_EQ(HelperLog(), Agent("\"" + helper + "\"  /terminate"));
   // The restarted agent is not waited for.
   StartHelperLog(kAgentMs);
   EXPECT_LT(Timed(h, "RestartHlAgent"), kSlack);
-  EXPECT_EQ(WaitForHelperLog(1), "\"" + helper + "\" \n");
+  EXPECT_EQ(WaitForHelperLog(1), Agent("\"" + helper + "\" "));
+  // The routine itself reports 0, with or without an agent to end.
+  StartHelperLog(0);
+  EXPECT_EQ(viduzo::TerminateHlAgent(h), 0u);
+  EXPECT_EQ(HelperLog(), Agent("\"" + helper + "\"  /terminate"));
+  AgentRegistration::RemoveAgentKey();
+  EXPECT_EQ(viduzo::TerminateHlAgent(h), 0u);
 }
 
 TEST_F(RunningTest, KillTrovEndsEveryServerProcessWhateverItsCase) {
@@ -310,10 +323,107 @@ TEST(RunningNative, TerminatorTracesItsStepsAndSurvivesMissingToolhelp) {
   EXPECT_EQ(viduzo::VmrTerminateProcess("nothing.exe"), 0);
   EXPECT_EQ(DebugLines(), (std::vector<std::string>{kAfterLoad, kCalling, kAfterSnapshot}));
   EXPECT_EQ(winsim::OpenKernelHandleCount(), kernelHandles);
-  // kernel32 stays loaded once per load: every load was freed.
-  HMODULE kernel = LoadLibraryA("kernel32.dll");
-  EXPECT_TRUE(FreeLibrary(kernel));
-  EXPECT_NE(GetModuleHandleA("kernel32.dll"), nullptr);
+}
+
+TEST(RunningNative, TerminatorFreesKernel32OnEveryPath) {
+  const char kFreeFailed[] = "VmrTerminateProcess: FreeLibrary call failed.";
+  const int loads = winsim::ModuleLoadCount("kernel32.dll");
+  struct Case {
+    const char* missing;  // a toolhelp function made missing, or null
+    bool failSnapshot;
+    std::vector<std::string> lines;  // before the FreeLibrary line
+  } cases[] = {
+      {nullptr, false, {kAfterLoad, kCalling, kAfterSnapshot, kAfterFirst}},
+      {"Process32Next", false, {kAfterLoad}},
+      {nullptr, true, {kAfterLoad, kCalling, kAfterSnapshot}},
+  };
+  for (const Case& c : cases) {
+    for (bool freeFails : {false, true}) {
+      SCOPED_TRACE(std::string(c.missing ? c.missing : "-") + (freeFails ? " free fails" : ""));
+      winsim::ResetProcessSnapshots();
+      if (c.missing) winsim::SetToolhelpFunctionMissing(c.missing);
+      winsim::FailProcessSnapshots(c.failSnapshot);
+      winsim::FailModuleCalls("kernel32.dll", false, freeFails);
+      winsim::ClearDebugLines();
+      EXPECT_EQ(viduzo::VmrTerminateProcess("nothing.exe"), 0);
+      winsim::FailModuleCalls("kernel32.dll", false, false);
+      std::vector<std::string> expected = c.lines;
+      if (freeFails) {
+        expected.push_back(kFreeFailed);
+        EXPECT_EQ(winsim::ModuleLoadCount("kernel32.dll"), loads + 1);
+        FreeLibrary(GetModuleHandleA("kernel32.dll"));
+      }
+      EXPECT_EQ(DebugLines(), expected);
+      EXPECT_EQ(winsim::ModuleLoadCount("kernel32.dll"), loads);
+    }
+  }
+  // Without kernel32 nothing is looked up, traced or ended.
+  std::string folder = TempFolder("vdznok32");
+  InstallHelper(folder + "trovsvr.exe");
+  Started server("\"" + folder + "trovsvr.exe\" wait");
+  winsim::ClearDebugLines();
+  winsim::FailModuleCalls("kernel32.dll", true, false);
+  EXPECT_EQ(viduzo::VmrTerminateProcess("trovsvr.exe"), 0);
+  winsim::FailModuleCalls("kernel32.dll", false, false);
+  EXPECT_TRUE(DebugLines().empty());
+  EXPECT_FALSE(server.Ended());
+}
+
+TEST(RunningNative, AgentCommandThatFillsItsBuffers) {
+  Package pkg;
+  pkg.Property("HlType", "MSI_ALL");
+  MSIHANDLE h = pkg.Open();
+  std::string folder = TempFolder("vdzlong");
+  std::string helper = folder + "vdzhelper.exe";
+  InstallHelper(helper);
+  StartHelperLog(0);
+  // 520 unquoted characters without "%1": the longest command line, quoted
+  // whole, which names no program (AddressSanitizer watches the buffers).
+  {
+    AgentRegistration agent(std::string(520, 'p'));
+    EXPECT_EQ(CallAction(h, "SignalClientTerminate"), ERROR_SUCCESS);
+    EXPECT_EQ(CallAction(h, "RestartHlAgent"), ERROR_SUCCESS);
+  }
+  // A string stored without its terminator that fills all 521 bytes does not
+  // fit; one of 520 characters does.
+  const std::string q = "\"" + helper + "\" ";
+  for (std::size_t length : {521u, 520u}) {
+    SCOPED_TRACE(length);
+    std::vector<char> data(q.begin(), q.end());
+    data.resize(length, 'p');
+    data.push_back('x');  // not a terminator: the value is stored without one
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyA(HKEY_CLASSES_ROOT, kAgentKey, &key), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.data()),
+                             static_cast<DWORD>(length)),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    StartHelperLog(0);
+    EXPECT_EQ(CallAction(h, "RestartHlAgent"), ERROR_SUCCESS);
+    EXPECT_EQ(HelperLog(), length == 520 ? Agent(std::string(data.begin(), data.end() - 1)) : "");
+    AgentRegistration::RemoveAgentKey();
+  }
+}
+
+TEST(RunningNative, HeldAgentIsNeverWaitedForButNeverEitherStarted) {
+  // Processes created suspended or for a debugger do not run in winsim: a
+  // start with such flags would leave the agent silent.
+  std::string folder = TempFolder("vdzheld");
+  InstallHelper(folder + "vdzhelper.exe");
+  StartHelperLog(0);
+  for (DWORD flags : {DWORD{DEBUG_PROCESS}, DWORD{CREATE_SUSPENDED}}) {
+    std::string line = "\"" + folder + "vdzhelper.exe\" x";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, flags, nullptr,
+                               nullptr, &startup, &info));
+    EXPECT_EQ(WaitForSingleObject(info.hProcess, 100), static_cast<DWORD>(WAIT_TIMEOUT));
+    TerminateProcess(info.hProcess, 0);
+    CloseHandle(info.hProcess);
+    CloseHandle(info.hThread);
+  }
+  EXPECT_EQ(HelperLog(), "");
 }
 
 // A program file for a native-only program with the given way to run.
@@ -325,6 +435,7 @@ std::string InstallProgram(const std::string& path, const std::string& name,
 }
 
 TEST(RunningNative, TerminatorResultIsTheLastKnownOutcome) {
+  winsim::FreezeClock(true);
   std::string folder = TempFolder("vdzterm");
   struct Process {
     DWORD endsAfterTerminateMs;
@@ -383,6 +494,7 @@ TEST(RunningNative, SnapshotEntriesWithFullPathsMatchByFileName) {
 }
 
 TEST(RunningNative, AgentWaitWakesOnFileChangesInTheWatchedFolder) {
+  winsim::FreezeClock(true);
   // A registered command that, whole, names a folder: the notification watches
   // it (and its subfolders) for new, removed or renamed files and size changes.
   std::string folder = TempFolder("vdzwatch");

@@ -139,6 +139,10 @@ bool KeySecurity(HKEY root, const std::string& subKey, RegistryKeySecurity* secu
 // the host's clock otherwise) instead of sleeping; GetTickCount reads it. A
 // wait that nothing can ever end stops the test program with a message.
 //
+// While frozen, the clock moves only by sleeps and waits, so that a test can
+// expect exact times; the test listener thaws it before every test.
+void FreezeClock(bool frozen);
+//
 // A program that CreateProcessA can start is a file whose content is
 // ProgramFileContent(name): starting it calls the program registered under
 // that name with the command line, while GetCurrentProcessId names the new
@@ -176,5 +180,11 @@ void ResetProcessSnapshots();
 
 // Destroys every window and forgets every window class.
 void ResetWindows();
+
+// Modules: how many loads of a module are outstanding (system DLLs start at 1),
+// and LoadLibraryA / FreeLibrary of it made to fail (ERROR_MOD_NOT_FOUND,
+// ERROR_INVALID_HANDLE) until a test allows them again.
+int ModuleLoadCount(const std::string& name);
+void FailModuleCalls(const std::string& name, bool load, bool free);
 
 }  // namespace winsim

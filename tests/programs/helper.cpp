@@ -6,9 +6,10 @@
 //                               closes (and the program ends) on one whose
 //                               dwData is 1
 //   helper wait                 runs until it is terminated
-//   helper ...                  the agent: it records its command line; with
-//                               " /terminate" at its end it ends after
-//                               VIDUZO_AGENT_MS milliseconds, else at once
+//   helper ...                  the agent: it records the show state it was
+//                               started with ("-" when none) and its command
+//                               line; with " /terminate" at its end it ends
+//                               after VIDUZO_AGENT_MS milliseconds, else at once
 //
 // Records are lines appended to the file that VIDUZO_HELPER_LOG names.
 // tests/programs.cpp gives native tests a winsim program that behaves the same.
@@ -105,7 +106,10 @@ int main() {
     Sleep(INFINITE);
     return 0;
   }
-  Record(line);
+  STARTUPINFOA startup = {};
+  GetStartupInfoA(&startup);
+  Record((startup.dwFlags & STARTF_USESHOWWINDOW ? std::to_string(startup.wShowWindow) : "-") +
+         " " + line);
   std::size_t length = std::strlen(line);
   const char kSwitch[] = " /terminate";
   if (length >= sizeof kSwitch - 1 && std::strcmp(line + length - (sizeof kSwitch - 1), kSwitch) == 0) {

@@ -186,6 +186,9 @@ BOOL WINAPI GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR pSecurityDescriptor,
 #define MAXIMUM_WAIT_OBJECTS 64
 #define STILL_ACTIVE 259
 #define STARTF_USESHOWWINDOW 0x00000001
+#define DEBUG_PROCESS 0x00000001
+#define DEBUG_ONLY_THIS_PROCESS 0x00000002
+#define CREATE_SUSPENDED 0x00000004
 #define CREATE_NO_WINDOW 0x08000000
 
 typedef struct _STARTUPINFOA {
@@ -224,6 +227,7 @@ HANDLE WINAPI OpenProcess(DWORD desiredAccess, BOOL inheritHandle, DWORD process
 BOOL WINAPI TerminateProcess(HANDLE process, UINT exitCode);
 BOOL WINAPI GetExitCodeProcess(HANDLE process, LPDWORD exitCode);
 DWORD WINAPI GetCurrentProcessId();
+void WINAPI GetStartupInfoA(LPSTARTUPINFOA startupInfo);
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 DWORD WINAPI WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
                                     DWORD milliseconds);

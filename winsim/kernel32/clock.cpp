@@ -1,17 +1,30 @@
 // The simulated clock: the host's monotonic clock plus the time that sleeps and
-// waits have skipped. Sleep moves it instead of sleeping.
+// waits have skipped. Sleep moves it instead of sleeping. A test may stop the
+// host's part, so that the clock moves only by sleeps and waits.
 #include "winsim/kernel32/clock.h"
 
 #include <time.h>
 
-#include <atomic>
+#include <mutex>
 
 #include <windows.h>
+
+#include "winsim/control.h"
 
 namespace winsim {
 namespace {
 
-std::atomic<Milliseconds> g_skipped{0};
+struct Clock {
+  std::mutex mutex;
+  long long offset = 0;     // added to the host's clock while it runs
+  bool frozen = false;
+  Milliseconds frozenAt = 0;  // the clock while the host's part is stopped
+};
+
+Clock& TheClock() {
+  static Clock clock;
+  return clock;
+}
 
 Milliseconds HostMilliseconds() {
   timespec now;
@@ -20,13 +33,41 @@ Milliseconds HostMilliseconds() {
          static_cast<Milliseconds>(now.tv_nsec) / 1000000u;
 }
 
+Milliseconds NowLocked(const Clock& clock) {
+  return clock.frozen ? clock.frozenAt
+                      : static_cast<Milliseconds>(static_cast<long long>(HostMilliseconds()) +
+                                                  clock.offset);
+}
+
 }  // namespace
 
-Milliseconds Now() { return HostMilliseconds() + g_skipped.load(); }
+Milliseconds Now() {
+  Clock& clock = TheClock();
+  std::lock_guard<std::mutex> lock(clock.mutex);
+  return NowLocked(clock);
+}
 
 void AdvanceTo(Milliseconds time) {
-  Milliseconds now = Now();
-  if (time > now) g_skipped += time - now;
+  Clock& clock = TheClock();
+  std::lock_guard<std::mutex> lock(clock.mutex);
+  Milliseconds now = NowLocked(clock);
+  if (time <= now) return;
+  if (clock.frozen) clock.frozenAt = time;
+  else clock.offset += static_cast<long long>(time - now);
+}
+
+void FreezeClock(bool frozen) {
+  Clock& clock = TheClock();
+  std::lock_guard<std::mutex> lock(clock.mutex);
+  if (frozen == clock.frozen) return;
+  if (frozen) {
+    clock.frozenAt = NowLocked(clock);
+  } else {
+    // Go on from where the stopped clock stands.
+    clock.offset = static_cast<long long>(clock.frozenAt) -
+                   static_cast<long long>(HostMilliseconds());
+  }
+  clock.frozen = frozen;
 }
 
 }  // namespace winsim

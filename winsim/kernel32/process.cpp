@@ -30,6 +30,10 @@ struct Table {
   DWORD current = kTestProcessId;
 };
 
+// The start-up information of the process that is starting (what
+// GetStartupInfoA shows its program).
+STARTUPINFOA g_startup = {};
+
 Table& Processes() {
   static Table table;
   return table;
@@ -171,7 +175,7 @@ void ResetProcesses() {
 using winsim::Process;
 
 BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY_ATTRIBUTES,
-                           LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID, LPCSTR,
+                           LPSECURITY_ATTRIBUTES, BOOL, DWORD creationFlags, LPVOID, LPCSTR,
                            LPSTARTUPINFOA startupInfo, LPPROCESS_INFORMATION information) {
   if ((!applicationName && !commandLine) || !startupInfo || !information)
     return winsim::Fail(ERROR_INVALID_PARAMETER);
@@ -206,7 +210,15 @@ BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY
     table.current = process->id;
   }
   winsim::Milliseconds start = winsim::Now();
-  winsim::ProgramRun run = program(line);
+  // A process created suspended, or for a debugger that the creator must then
+  // serve, does not run until someone resumes it: here it never does.
+  const DWORD kHeld = DEBUG_PROCESS | DEBUG_ONLY_THIS_PROCESS | CREATE_SUSPENDED;
+  winsim::ProgramRun run;
+  run.exitAfterMs = INFINITE;
+  if (!(creationFlags & kHeld)) {
+    winsim::g_startup = *startupInfo;
+    run = program(line);
+  }
   {
     std::lock_guard<std::mutex> lock(table.mutex);
     table.current = parent;
@@ -270,4 +282,10 @@ DWORD WINAPI GetCurrentProcessId() {
   winsim::Table& table = winsim::Processes();
   std::lock_guard<std::mutex> lock(table.mutex);
   return table.current;
+}
+
+void WINAPI GetStartupInfoA(LPSTARTUPINFOA startupInfo) {
+  if (!startupInfo) return;
+  *startupInfo = winsim::g_startup;
+  startupInfo->cb = sizeof *startupInfo;
 }
