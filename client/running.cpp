@@ -174,7 +174,7 @@ extern "C" UINT WINAPI IsClientRunning(MSIHANDLE hInstall) {
   for (const char* windowClass : kClientWindowClasses) {
     if (FindWindowA(windowClass, nullptr)) {
       MsiSetPropertyA(hInstall, kClientProcessRunning, "Yes");
-      break;
+      return ERROR_SUCCESS;
     }
   }
   return ERROR_SUCCESS;

@@ -250,7 +250,13 @@ TEST_F(RunningTest, TerminateWaitsUntilTheAgentHasEnded) {
   EXPECT_EQ(viduzo::TerminateHlAgent(h), 0u);
   EXPECT_EQ(HelperLog(), Agent("\"" + helper + "\"  /terminate"));
   AgentRegistration::RemoveAgentKey();
+  StartHelperLog(0);
   EXPECT_EQ(viduzo::TerminateHlAgent(h), 0u);
+  {
+    AgentRegistration unstartable("%1");
+    EXPECT_EQ(viduzo::TerminateHlAgent(h), 0u);
+  }
+  EXPECT_EQ(HelperLog(), "");
 }
 
 TEST_F(RunningTest, KillTrovEndsEveryServerProcessWhateverItsCase) {

@@ -114,6 +114,9 @@ def check_install(r, prefix, log, code, package_type, scenario):
         "SystemStateBetweenCostFinalize": q.SUCCEEDED, "GetSystemState": q.SUCCEEDED,
         "RemoveFileTree": q.SUCCEEDED, "MoveFileTree": q.SUCCEEDED,
         "StopOnInvalidEntry." + C: None})
+    check_actions(r, log, "install", {
+        "IsClientRunning": q.SUCCEEDED, "SignalClientTerminate": q.SUCCEEDED,
+        "KillTROV": q.SUCCEEDED, "RestartHlAgent": q.SUCCEEDED})
     parents = sorted({up for name, _, _, up in log.actions if name == "CostFinalize"}, key=str)
     r.equal("install: CostFinalize runs only through the actions that stand for it",
             parents, ["RemoveFileTree", "SystemStateBetweenCostFinalize"])
@@ -155,6 +158,9 @@ def check_install(r, prefix, log, code, package_type, scenario):
     scheduled = set(log.props_matching("RM_FILE_*").values())
     r.check("install: RemoveFileTree gave every old client folder a directory key",
             old_dirs <= scheduled, "missing %s" % sorted(old_dirs - scheduled))
+    check_actions(r, log, "remove", {
+        "IsClientRunning": q.SUCCEEDED, "SignalClientTerminate": q.SUCCEEDED,
+        "KillTROV": q.SUCCEEDED, "RestartHlAgent": None})
     rows = log.tree_rows("RM_FILE_")
     old_rows = {k: d for k, d in rows.items() if d.lower().startswith(q.OLD_CLIENT.lower())}
     removable = len(q.OLD_CLIENT_FILES) - len(q.OLD_CLIENT_KEPT)
