@@ -158,9 +158,6 @@ def check_install(r, prefix, log, code, package_type, scenario):
     scheduled = set(log.props_matching("RM_FILE_*").values())
     r.check("install: RemoveFileTree gave every old client folder a directory key",
             old_dirs <= scheduled, "missing %s" % sorted(old_dirs - scheduled))
-    check_actions(r, log, "remove", {
-        "IsClientRunning": q.SUCCEEDED, "SignalClientTerminate": q.SUCCEEDED,
-        "KillTROV": q.SUCCEEDED, "RestartHlAgent": None})
     rows = log.tree_rows("RM_FILE_")
     old_rows = {k: d for k, d in rows.items() if d.lower().startswith(q.OLD_CLIENT.lower())}
     removable = len(q.OLD_CLIENT_FILES) - len(q.OLD_CLIENT_KEPT)
@@ -229,6 +226,9 @@ def check_removal(r, prefix, log, code, package_type, before_install):
         "SystemStateBetweenCostFinalize": q.SUCCEEDED, "GetSystemState": q.SUCCEEDED,
         "RemoveFileTree": q.SUCCEEDED, "GetQVAClientName": None, "ValidateClientName": None,
         "MoveFileTree": None, "StopOnInvalidEntry." + C: None})
+    check_actions(r, log, "remove", {
+        "IsClientRunning": q.SUCCEEDED, "SignalClientTerminate": q.SUCCEEDED,
+        "KillTROV": q.SUCCEEDED, "RestartHlAgent": None})
     rows = log.tree_rows("RM_FILE_")
     runtime_dirs = {q.CLIENT_DIR, q.CLIENT_DIR + "logs\\"}
     r.check("remove: the engine ran RemoveFile rows in the client folder and its logs folder",
