@@ -44,11 +44,11 @@ using ProcessWalkFn = BOOL(WINAPI*)(HANDLE, LPPROCESSENTRY32);
 // Reads the agent's registered open command (the key's default value).
 bool ReadAgentCommand(char (&value)[kCommandValueSize]) {
   RegistryKey key;
-  if (RegOpenKeyA(HKEY_CLASSES_ROOT, kAgentCommandKey, key.put()) != ERROR_SUCCESS) return false;
+  LONG size = kCommandValueSize;
   // A value that fills the buffer without its terminator does not fit either.
   value[kCommandValueSize - 1] = '\0';
-  LONG size = kCommandValueSize;
-  return RegQueryValueA(key.get(), nullptr, value, &size) == ERROR_SUCCESS &&
+  return RegOpenKeyA(HKEY_CLASSES_ROOT, kAgentCommandKey, key.put()) == ERROR_SUCCESS &&
+         RegQueryValueA(key.get(), nullptr, value, &size) == ERROR_SUCCESS &&
          value[kCommandValueSize - 1] == '\0';
 }
 
@@ -135,7 +135,7 @@ UINT TerminateHlAgent(MSIHANDLE hInstall) {
 
   const HANDLE waitList[] = {process.get(), changes.get()};
   const DWORD waitCount = changes ? 2 : 1;
-  DWORD exitCode = 0;
+  DWORD exitCode;
   do {
     if (WaitForMultipleObjects(waitCount, waitList, FALSE, kAgentWaitMs) == WAIT_OBJECT_0 + 1)
       FindNextChangeNotification(changes.get());
