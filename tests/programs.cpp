@@ -140,7 +140,7 @@ std::string HelperLog() {
 
 std::string WaitForHelperLog(std::size_t lines) {
   std::string content;
-  for (int i = 0; i < 500; ++i) {
+  for (int i = 0; i < 1000; ++i) {
     content = HelperLog();
     std::size_t count = 0;
     for (char c : content) count += c == '\n';
@@ -181,7 +181,7 @@ bool Started::Ended(DWORD* exitCode) const {
 
 HelperWindow::HelperWindow(const std::string& helper, const std::string& className, bool closes)
     : Started("\"" + helper + "\" window \"" + className + "\" " + (closes ? "1" : "0")) {
-  for (int i = 0; i < 500 && ok() && !FindWindowA(className.c_str(), nullptr); ++i) Sleep(10);
+  for (int i = 0; i < 1000 && ok() && !FindWindowA(className.c_str(), nullptr); ++i) Sleep(10);
   EXPECT_NE(FindWindowA(className.c_str(), nullptr), nullptr) << className;
 }
 

@@ -19,7 +19,7 @@ void InstallHelper(const std::string& path);
 std::string StartHelperLog(DWORD agentMs);
 // The lines recorded so far, one "\n" after each.
 std::string HelperLog();
-// Waits (up to a few seconds) until the log holds `lines` lines; its content.
+// Waits (up to ten seconds) until the log holds `lines` lines; its content.
 std::string WaitForHelperLog(std::size_t lines);
 
 // A started program, terminated (if still running) when it goes out of scope.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "client/running.h"
+#include "runtime/kernel_handles.h"
 #include "tests/fixture.h"
 #include "tests/programs.h"
 
@@ -25,7 +26,7 @@ std::string Agent(const std::string& commandLine) { return "5 " + commandLine + 
 
 #ifdef _WIN32
 // Real processes start and answer in real time.
-constexpr DWORD kSlack = 1500;
+constexpr DWORD kSlack = 5000;
 constexpr DWORD kAgentMs = 400;
 #else
 // The clock is frozen: it moves only by the sleeps and waits, so times are exact.
@@ -373,6 +374,21 @@ TEST(RunningNative, TerminatorFreesKernel32OnEveryPath) {
   winsim::FailModuleCalls("kernel32.dll", false, false);
   EXPECT_TRUE(DebugLines().empty());
   EXPECT_FALSE(server.Ended());
+}
+
+TEST(RunningNative, HoldersCloseWhatTheyHeldExactlyOnce) {
+  const std::size_t keys = winsim::OpenKeyCount();
+  {
+    viduzo::RegistryKey key;
+    ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "Software\\vdzholder", key.put()), ERROR_SUCCESS);
+    // Filling it again closes the key it held first.
+    ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "Software\\vdzholder", key.put()), ERROR_SUCCESS);
+    EXPECT_EQ(winsim::OpenKeyCount(), keys + 1);
+    key.reset();
+    EXPECT_FALSE(key);
+    EXPECT_EQ(winsim::OpenKeyCount(), keys);
+  }
+  EXPECT_EQ(winsim::OpenKeyCount(), keys);
 }
 
 TEST(RunningNative, AgentCommandThatFillsItsBuffers) {
