@@ -7,7 +7,8 @@ namespace {
 
 // Each test starts from a machine of its own: no recorded messages, actions,
 // debug lines or message boxes, a fresh registry, the locale's code page, a
-// heap that does not fail and the environment every process starts with.
+// heap that does not fail, the environment every process starts with, no
+// processes or windows, and a running clock.
 class ResetWinsim : public ::testing::EmptyTestEventListener {
   void OnTestStart(const ::testing::TestInfo&) override {
     winsim::ResetSession();
@@ -19,6 +20,10 @@ class ResetWinsim : public ::testing::EmptyTestEventListener {
     winsim::ResetRegistry();
     winsim::ResetDisks();
     winsim::ResetEnvironment();
+    winsim::ResetProcesses();
+    winsim::ResetProcessSnapshots();
+    winsim::ResetWindows();
+    winsim::FreezeClock(false);
   }
 };
 

@@ -1,5 +1,7 @@
 #include "winsim/kernel32/modules.h"
 
+#include "winsim/control.h"
+
 #include <map>
 #include <memory>
 #include <string>
@@ -27,6 +29,8 @@ struct Module {
   std::map<std::string, FARPROC> exports;
   DllEntry entry = nullptr;
   int loads = 0;
+  bool failLoad = false;
+  bool failFree = false;
 };
 
 std::map<std::string, std::unique_ptr<Module>>& Modules() {
@@ -63,6 +67,17 @@ bool RegisterSystemFunction(const char* dll, const char* name, FARPROC address) 
   return true;
 }
 
+int ModuleLoadCount(const std::string& name) {
+  auto it = Modules().find(ModuleKey(name.c_str()));
+  return it == Modules().end() ? 0 : it->second->loads;
+}
+
+void FailModuleCalls(const std::string& name, bool load, bool free) {
+  Module& module = GetOrAdd(ModuleKey(name.c_str()));
+  module.failLoad = load;
+  module.failFree = free;
+}
+
 }  // namespace winsim
 
 HMODULE WINAPI LoadLibraryA(LPCSTR name) {
@@ -77,6 +92,10 @@ HMODULE WINAPI LoadLibraryA(LPCSTR name) {
     return nullptr;
   }
   winsim::Module& module = *it->second;
+  if (module.failLoad) {
+    SetLastError(126);
+    return nullptr;
+  }
   HMODULE handle = reinterpret_cast<HMODULE>(&module);
   if (module.loads++ == 0 && module.entry) {
     if (!module.entry(handle, DLL_PROCESS_ATTACH, nullptr)) {
@@ -101,7 +120,7 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
 
 BOOL WINAPI FreeLibrary(HMODULE handle) {
   winsim::Module* module = winsim::FindModule(handle);
-  if (!module || module->loads == 0) {
+  if (!module || module->loads == 0 || module->failFree) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }

@@ -217,15 +217,6 @@ void WINAPI OutputDebugStringA(LPCSTR text) {
   capture.debugLines.emplace_back(text);
 }
 
-void WINAPI Sleep(DWORD ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
-DWORD WINAPI GetTickCount() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  uint64_t ms = static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
-  return static_cast<DWORD>(ms);
-}
-
 // ---- kernel32: environment ----------------------------------------------------------------
 
 DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
