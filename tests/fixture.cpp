@@ -96,6 +96,31 @@ Package& Package::Table(const std::string& name) {
       {"CustomAction",
        "`Action` CHAR(72) NOT NULL, `Type` SHORT NOT NULL, `Source` CHAR(72), `Target` "
        "CHAR(255) PRIMARY KEY `Action`"},
+      // The user-interface tables, with the column types the engine gives them.
+      {"Dialog",
+       "`Dialog` CHAR(72) NOT NULL, `HCentering` SHORT NOT NULL, `VCentering` SHORT NOT NULL, "
+       "`Width` SHORT NOT NULL, `Height` SHORT NOT NULL, `Attributes` LONG, `Title` CHAR(128) "
+       "LOCALIZABLE, `Control_First` CHAR(50) NOT NULL, `Control_Default` CHAR(50), "
+       "`Control_Cancel` CHAR(50) PRIMARY KEY `Dialog`"},
+      {"Control",
+       "`Dialog_` CHAR(72) NOT NULL, `Control` CHAR(50) NOT NULL, `Type` CHAR(20) NOT NULL, "
+       "`X` SHORT NOT NULL, `Y` SHORT NOT NULL, `Width` SHORT NOT NULL, `Height` SHORT NOT "
+       "NULL, `Attributes` LONG, `Property` CHAR(72), `Text` CHAR(0) LOCALIZABLE, "
+       "`Control_Next` CHAR(50), `Help` CHAR(50) LOCALIZABLE PRIMARY KEY `Dialog_`, `Control`"},
+      {"ControlEvent",
+       "`Dialog_` CHAR(72) NOT NULL, `Control_` CHAR(50) NOT NULL, `Event` CHAR(50) NOT NULL, "
+       "`Argument` CHAR(255) NOT NULL, `Condition` CHAR(255), `Ordering` SHORT PRIMARY KEY "
+       "`Dialog_`, `Control_`, `Event`, `Argument`, `Condition`"},
+      {"ControlCondition",
+       "`Dialog_` CHAR(72) NOT NULL, `Control_` CHAR(50) NOT NULL, `Action` CHAR(50) NOT NULL, "
+       "`Condition` CHAR(255) NOT NULL PRIMARY KEY `Dialog_`, `Control_`, `Action`, "
+       "`Condition`"},
+      {"EventMapping",
+       "`Dialog_` CHAR(72) NOT NULL, `Control_` CHAR(50) NOT NULL, `Event` CHAR(50) NOT NULL, "
+       "`Attribute` CHAR(50) NOT NULL PRIMARY KEY `Dialog_`, `Control_`, `Event`"},
+      {"ListBox",
+       "`Property` CHAR(72) NOT NULL, `Order` SHORT NOT NULL, `Value` CHAR(64) NOT NULL, "
+       "`Text` CHAR(64) LOCALIZABLE PRIMARY KEY `Property`, `Order`"},
   };
   for (const auto& [table, columns] : kTables)
     if (name == table) return Sql("CREATE TABLE `" + name + "` (" + columns + ")");
