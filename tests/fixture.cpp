@@ -121,6 +121,7 @@ Package& Package::Table(const std::string& name) {
       {"ListBox",
        "`Property` CHAR(72) NOT NULL, `Order` SHORT NOT NULL, `Value` CHAR(64) NOT NULL, "
        "`Text` CHAR(64) LOCALIZABLE PRIMARY KEY `Property`, `Order`"},
+      {"Binary", "`Name` CHAR(72) NOT NULL, `Data` OBJECT NOT NULL PRIMARY KEY `Name`"},
   };
   for (const auto& [table, columns] : kTables)
     if (name == table) return Sql("CREATE TABLE `" + name + "` (" + columns + ")");
@@ -131,6 +132,22 @@ Package& Package::Table(const std::string& name) {
 Package& Package::Property(const std::string& name, const std::string& value) {
   return Sql("INSERT INTO `Property` (`Property`, `Value`) VALUES ('" + name + "', '" + value +
              "')");
+}
+
+Package& Package::Binary(const std::string& name, const std::string& path) {
+  EXPECT_NE(database_, 0u) << "the package is already open";
+  if (!database_) return *this;
+  MSIHANDLE view = 0;
+  const char sql[] = "INSERT INTO `Binary` (`Name`, `Data`) VALUES (?, ?)";
+  EXPECT_EQ(MsiDatabaseOpenViewA(database_, sql, &view), ERROR_SUCCESS);
+  MSIHANDLE record = MsiCreateRecord(2);
+  MsiRecordSetStringA(record, 1, name.c_str());
+  EXPECT_EQ(MsiRecordSetStreamA(record, 2, path.c_str()), ERROR_SUCCESS) << path;
+  EXPECT_EQ(MsiViewExecute(view, record), ERROR_SUCCESS) << name;
+  MsiCloseHandle(record);
+  MsiViewClose(view);
+  MsiCloseHandle(view);
+  return *this;
 }
 
 MSIHANDLE Package::Open() {
