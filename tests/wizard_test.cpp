@@ -107,6 +107,7 @@ void FourDialogWizard(Package& p) {
   Event(p, "FolderDlg", "Next", "NewDialog", "[VmrNextWizardDialog]", "1", 6);
   Event(p, "FolderDlg", "Next", "[EMPTY_CONDITION]", "ran", "", 7);
   Event(p, "FolderDlg", "Next", "[FALSE_CONDITION]", "ran", "0", 8);
+  Event(p, "FolderDlg", "Next", "[AFTER_SEARCH]", "ran", "1", 9);
   Event(p, "FolderDlg", "Back", "[OTHER_CONTROL]", "ran", "1", 1);
   Event(p, "OptionsDlg", "Next", "SpawnDialog", "ConfirmDlg", "NEED_CONFIRM = 1", 1);
   Event(p, "OptionsDlg", "Next", "SpawnDialog", "DiskDlg", "OutOfDiskSpace", 2);
@@ -168,6 +169,7 @@ TEST(WizardSearch, SwitchedOffDialogIsPassedThroughItsNextButton) {
   EXPECT_EQ(GetProp(h, "EMPTY_CONDITION"), "");
   EXPECT_EQ(GetProp(h, "FALSE_CONDITION"), "");
   EXPECT_EQ(GetProp(h, "OTHER_CONTROL"), "");
+  EXPECT_EQ(GetProp(h, "AFTER_SEARCH"), "ran");
   const std::string condition = std::string(kEndBase) +
                                 " And Not ((NEED_CONFIRM = 1) Or (OutOfDiskSpace))";
   EXPECT_EQ(EndEvents(h), Rows({EndRow("OptionsDlg", condition)}));
@@ -306,22 +308,60 @@ TEST(WizardSearch, UnreadableInputFails) {
 }
 
 TEST(WizardSearch, MissingTablesFail) {
-  // Without DialogWizardControl the search fails; without Dialog the closing
-  // event cannot be decided.
-  for (bool withWizard : {false, true}) {
+  // Which of DialogWizardControl, Dialog, ControlEvent and CustomAction the
+  // package has; a candidate shown, or one switched off whose Next button runs
+  // an action.
+  struct Case {
+    const char* name;
+    bool wizard, dialog, events, actions, skipped;
+    UINT result;
+    const char* next;
+    const char* after;  // AFTER after the switched-off dialog's replay
+  };
+  const Case cases[] = {
+      {"no DialogWizardControl", false, true, true, true, false, 1627, "Nothing", ""},
+      {"no Dialog", true, false, true, true, false, 1627, "NextDlg", ""},
+      {"no ControlEvent", true, true, false, true, false, 1627, "NextDlg", ""},
+      {"no ControlEvent to replay", true, true, false, true, true, 1627, "Nothing", ""},
+      // Without a CustomAction table no action runs, and the replay goes on.
+      {"no CustomAction", true, true, true, false, true, 0, "Nothing", "ran"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     Package p;
-    p.Table("ControlEvent");
-    if (withWizard) {
+    if (c.dialog) p.Table("Dialog");
+    if (c.events) p.Table("ControlEvent");
+    if (c.actions) p.Table("CustomAction");
+    if (c.wizard) {
       p.Sql("CREATE TABLE `DialogWizardControl` (`Dialog` CHAR(72) NOT NULL, `Control` "
             "CHAR(50) NOT NULL, `DialogSequence` SHORT NOT NULL, `NextDialog` CHAR(255), "
             "`Condition` CHAR(255), `EnableKey` CHAR(255) PRIMARY KEY `Dialog`, `Control`, "
             "`DialogSequence`)");
-      Step(p, "Start", 1, "NextDlg", "", "");
+      Step(p, "Start", 1, "NextDlg", "", c.skipped ? "Off" : "");
+    }
+    if (c.events) {
+      Event(p, "NextDlg", "Next", "DoAction", "ForeignAction", "1", 1);
+      Event(p, "NextDlg", "Next", "[AFTER]", "ran", "1", 2);
     }
     MSIHANDLE h = p.Open();
-    EXPECT_EQ(Search(h, "Start", "Yes"), 1627u);
-    EXPECT_EQ(GetProp(h, "VmrNextWizardDialog"), withWizard ? "NextDlg" : "Nothing");
+    // Would fail the replay, were it run.
+    RegisterForeignAction(ERROR_INSTALL_FAILURE);
+    EXPECT_EQ(Search(h, "Start", "On"), c.result);
+    EXPECT_EQ(GetProp(h, "VmrNextWizardDialog"), c.next);
+    EXPECT_EQ(GetProp(h, "AFTER"), c.after);
+    EXPECT_EQ(GetProp(h, "FOREIGN_RAN"), "");
   }
+}
+
+TEST(WizardEndEvent, DialogNameThatBreaksTheQueryFails) {
+  // A name holding an apostrophe cannot be put into a query text: the dialog
+  // cannot be looked up and no event can be made for it.
+  Package p;
+  WizardTables(p);
+  MSIHANDLE h = p.Open();
+  EXPECT_EQ(viduzo::AddWizardEndEvent(h, "O'Brien"), 1627u);
+  EXPECT_EQ(viduzo::AddWizardEndEvent(h, "OBrien"), 0u);
+  EXPECT_EQ(EndEvents(h), Rows({EndRow("OBrien", kEndBase)}));
 }
 
 struct EndCase {
@@ -441,6 +481,7 @@ TEST(WizardReplay, EventOutcomes) {
       {"library action failing", "DoAction", "FailingOwn", "1", 234, ""},
       {"property without bracket", "[BROKEN", "x", "1", 0, "ran"},
       {"other event", "Reset", "0", "1", 0, "ran"},
+      {"NewDialog with an unreadable argument", "NewDialog", std::string(256, 'a'), "1", 0, "ran"},
       {"1024-character condition", "[X]", "x", "1 OR " + std::string(1019, 'A'), 234, ""},
       {"1023-character condition", "[X]", "x", "1 OR " + std::string(1018, 'A'), 0, "ran"},
       {"256-character event", "[" + std::string(254, 'E') + "]", "x", "1", 234, ""},

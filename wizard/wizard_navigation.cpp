@@ -29,7 +29,6 @@ constexpr DWORD kDialogBuffer = 73;
 constexpr DWORD kControlBuffer = 50;
 constexpr DWORD kColumnBuffer = 256;
 constexpr DWORD kEventConditionBuffer = 1024;
-constexpr int kExportNameLength = 260;
 constexpr int kModalBits = 2 | 8;  // modal, system-modal
 constexpr int kEndEventOrdering = 999;
 
@@ -188,12 +187,12 @@ UINT RunEventAction(MSIHANDLE hInstall, LPCSTR action, MSIHANDLE database) {
   query.SetQueryView(where.c_str(), nullptr);
   if (query.FetchRecord() != ERROR_SUCCESS) return MsiDoActionA(hInstall, action);
 
+  // No export has a name anywhere near 260 characters: a longer target is
+  // simply not found.
   const char* target = query.GetFieldString(4);
   if (!target) return ERROR_FUNCTION_FAILED;
-  char exportName[kExportNameLength + 1];
-  lstrcpynA(exportName, target, sizeof exportName);
   auto export_ = reinterpret_cast<Action>(
-      reinterpret_cast<void*>(GetProcAddress(ModuleHandle(), exportName)));
+      reinterpret_cast<void*>(GetProcAddress(ModuleHandle(), target)));
   if (!export_) return ERROR_FUNCTION_FAILED;
   return export_(hInstall);
 }
@@ -207,7 +206,7 @@ UINT AddWizardEndEvent(MSIHANDLE hInstall, LPCSTR dialog) {
   } closer{query};
 
   if (query.SetTable("Dialog") != ERROR_SUCCESS) return ERROR_FUNCTION_FAILED;
-  int attributes = 0;
+  int attributes;
   if (query.FindRecord("Dialog", dialog) == ERROR_SUCCESS &&
       query.GetFieldInteger(6, &attributes) && (attributes & kModalBits) == 0)
     return ERROR_SUCCESS;
