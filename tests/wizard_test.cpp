@@ -601,11 +601,89 @@ TEST(WizardSample, OnlyInputControlsButCancelAreDisabled) {
 #endif
 }
 
+TEST(WizardSample, ControlRowsThatCannotBeRead) {
+  // A type fits 24 characters, a control name 54; a longer one ends the walk
+  // with the engine's error.
+  struct Case {
+    std::string type, name;
+    UINT result;
+    bool second;  // the second control was disabled
+  };
+  const Case cases[] = {
+      {std::string(24, 'T'), "B", 0, false},
+      {std::string(25, 'T'), "B", 234, false},
+      {"Edit", std::string(54, 'n'), 0, true},
+      {"Edit", std::string(55, 'n'), 234, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.type.size() + c.name.size());
+    Package p;
+    FourDialogWizard(p);
+    Control(p, "LongDlg", "A", "PushButton");
+    Control(p, "LongDlg", c.name, c.type);
+    MSIHANDLE h = p.Open();
+    SetProp(h, "SelectedDialogDisplay", "LongDlg");
+    EXPECT_EQ(CallAction(h, "DisableDialogCtrls"), c.result);
+    Rows expected = {DisableRow("LongDlg", "A")};
+    if (c.second) expected.push_back(DisableRow("LongDlg", c.name));
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Disabled(h), expected);
+    EXPECT_EQ(GetProp(h, "DisplaySampleDialog"), c.result == 0 ? "1" : "");
+  }
+}
+
+TEST(WizardSample, EmptyControlFieldsEndTheWalk) {
+  // A package whose Control table allows what the engine's does not: a control
+  // without a type, or without a name, ends the walk without an error.
+  for (bool noName : {false, true}) {
+    SCOPED_TRACE(noName ? "no name" : "no type");
+    Package p;
+    p.Table("ControlCondition");
+    p.Table("Dialog");
+    p.Sql("CREATE TABLE `Control` (`Dialog_` CHAR(72) NOT NULL, `Control` CHAR(50), `Type` "
+          "CHAR(20) PRIMARY KEY `Dialog_`, `Control`)");
+    p.Sql("INSERT INTO `Control` (`Dialog_`, `Control`, `Type`) VALUES ('Dlg', 'A', 'Edit')");
+    if (noName)
+      p.Sql("INSERT INTO `Control` (`Dialog_`, `Type`) VALUES ('Dlg', 'Edit')");
+    else
+      p.Sql("INSERT INTO `Control` (`Dialog_`, `Control`) VALUES ('Dlg', 'B')");
+    p.Sql("INSERT INTO `Control` (`Dialog_`, `Control`, `Type`) VALUES ('Dlg', 'C', 'Edit')");
+    MSIHANDLE h = p.Open();
+    SetProp(h, "SelectedDialogDisplay", "Dlg");
+    EXPECT_EQ(CallAction(h, "DisableDialogCtrls"), 0u);
+    // A row without a name comes first (null keys sort first).
+    EXPECT_EQ(Disabled(h), noName ? Rows() : Rows({DisableRow("Dlg", "A")}));
+    EXPECT_EQ(GetProp(h, "DisplaySampleDialog"), "1");
+  }
+}
+
+TEST(WizardSample, LongDialogNameIsCutTo255Characters) {
+  const std::string name(300, 'D');
+  Package p;
+  FourDialogWizard(p);
+  Mapping(p, name, 8, "Long", "Long name");
+  Control(p, name.substr(0, 255), "Edit1", "Edit");
+  Control(p, name.substr(0, 256), "Edit2", "Edit");
+  MSIHANDLE h = p.Open();
+  SetProp(h, "SelectedDialogDisplay", "Long name");
+  EXPECT_EQ(CallAction(h, "DisableDialogCtrls"), 0u);
+  EXPECT_EQ(GetProp(h, "Dialog2Display"), name);
+  EXPECT_EQ(Disabled(h), Rows({DisableRow(name.substr(0, 255), "Edit1")}));
+}
+
+TEST(WizardSample, NoActiveDatabase) {
+  EXPECT_EQ(viduzo::DisableControls(0, "FinishDlg"), 1627u);
+  EXPECT_EQ(viduzo::RemoveDisableConditions(0, "FinishDlg"), 1627u);
+  EXPECT_EQ(viduzo::DialogForDisplayText(0, "Ready to install"), nullptr);
+}
+
 TEST(WizardSample, NothingToDo) {
   Package p;
   FourDialogWizard(p);
   Control(p, "WelcomeDlg", "Cancel", "PushButton");
   Control(p, "WelcomeDlg", "Logo", "Bitmap");
+  // A dialog listed without a display text: an empty selection never finds it.
+  p.Sql("INSERT INTO `VmrDialogMapping` (`Dialog`, `Order`) VALUES ('UnlistedDlg', 9)");
   MSIHANDLE h = p.Open();
 
   // No dialog chosen: nothing happens.
@@ -623,6 +701,7 @@ TEST(WizardSample, NothingToDo) {
   EXPECT_EQ(CallAction(h, "EnableDialogCtrls"), 0u);
   EXPECT_EQ(GetProp(h, "ToggleCloseDisplay"), "1");
   EXPECT_EQ(GetProp(h, "DisplaySampleDialog"), "0");
+  EXPECT_EQ(GetProp(h, "Dialog2Display"), "");
 
   for (const char* shown : {"", "0", "00", "no", "0x1"}) {
     SCOPED_TRACE(shown);

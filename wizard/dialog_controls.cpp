@@ -1,6 +1,8 @@
 #include "wizard/dialog_controls.h"
 
 #include <cstdlib>
+#include <memory>
+#include <string>
 
 #include "runtime/action.h"
 #include "runtime/handles.h"
@@ -26,7 +28,6 @@ constexpr char kRemoveQuery[] =
 constexpr DWORD kTextBuffer = 256;
 constexpr DWORD kTypeBuffer = 25;
 constexpr DWORD kControlNameBuffer = 55;
-constexpr int kDisplayTextLimit = 230;
 constexpr int kDialogNameLimit = 255;
 constexpr UINT kDialogColumn = 1;
 constexpr UINT kEnableKeyColumn = 3;
@@ -53,28 +54,24 @@ UINT ReadField(MSIHANDLE record, UINT field, char (&buffer)[N]) {
 // dialog in Dialog2Display. A text the mapping does not know stays as it is:
 // it is taken to be the dialog's own name.
 UINT MapDisplayText(MSIHANDLE hInstall, char (&name)[kTextBuffer]) {
-  char* dialog = DialogForDisplayText(hInstall, name);
+  std::unique_ptr<char[], decltype(&MSI::FreeText)> dialog(
+      DialogForDisplayText(hInstall, name), &MSI::FreeText);
   if (!dialog) return ERROR_SUCCESS;
-  UINT result = MsiSetPropertyA(hInstall, kDialogToDisplay, dialog);
+  UINT result = MsiSetPropertyA(hInstall, kDialogToDisplay, dialog.get());
   if (result == ERROR_SUCCESS) {
-    TruncateBytes(dialog, kDialogNameLimit);
-    lstrcpyA(name, dialog);
+    TruncateBytes(dialog.get(), kDialogNameLimit);
+    lstrcpyA(name, dialog.get());
   }
-  MSI::FreeText(dialog);
   return result;
 }
 
 }  // namespace
 
 char* LookupDialogMapping(MSI& query, LPCSTR displayText, UINT column) {
-  char text[kTextBuffer];
-  lstrcpynA(text, displayText, kTextBuffer);
-  // Cut on a character boundary: a lead byte left before the closing quote
-  // would take the quote with it.
-  TruncateBytes(text, kDisplayTextLimit);
-  char where[MSI::kQuerySize];
-  wsprintfA(where, "WHERE `DisplayText`='%s'", text);
-  if (query.SetQueryView(where, kMappingTable) != ERROR_SUCCESS) return nullptr;
+  // The query object cuts the query text to fit its buffer; a text too long
+  // for it loses its closing quote and the query fails.
+  std::string where = std::string("WHERE `DisplayText`='") + displayText + "'";
+  if (query.SetQueryView(where.c_str(), kMappingTable) != ERROR_SUCCESS) return nullptr;
   if (query.FetchRecord() != ERROR_SUCCESS) return nullptr;
   char* value = nullptr;
   query.GetFieldString(column, &value);

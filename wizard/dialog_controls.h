@@ -12,8 +12,9 @@
 namespace viduzo {
 
 // The given column of the first VmrDialogMapping row whose DisplayText equals
-// displayText (looked up by its first 230 bytes), read through query. Null when
-// there is none. The caller releases the text with MSI::FreeText.
+// displayText, read through query. Null when there is none; a display text of
+// more than 200 characters is never found, since the query object's query text
+// holds 256. The caller releases the text with MSI::FreeText.
 char* LookupDialogMapping(MSI& query, LPCSTR displayText, UINT column);
 
 // The dialog name (column 1) listed under displayText, through a query object
