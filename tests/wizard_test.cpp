@@ -24,12 +24,16 @@ const char kEndBase[] = "VmrNextWizardDialog = \"Nothing\"";
 
 std::string Q(const std::string& text) { return "'" + text + "'"; }
 
-void WizardTables(Package& p) {
-  p.Table("Dialog").Table("Control").Table("ControlEvent").Table("ControlCondition")
-      .Table("CustomAction");
+void WizardControlTable(Package& p) {
   p.Sql("CREATE TABLE `DialogWizardControl` (`Dialog` CHAR(72) NOT NULL, `Control` CHAR(50) "
         "NOT NULL, `DialogSequence` SHORT NOT NULL, `NextDialog` CHAR(255), `Condition` "
         "CHAR(255), `EnableKey` CHAR(255) PRIMARY KEY `Dialog`, `Control`, `DialogSequence`)");
+}
+
+void WizardTables(Package& p) {
+  p.Table("Dialog").Table("Control").Table("ControlEvent").Table("ControlCondition")
+      .Table("CustomAction");
+  WizardControlTable(p);
   p.Sql("CREATE TABLE `VmrDialogMapping` (`Dialog` CHAR(72) NOT NULL, `Order` SHORT, "
         "`EnableKey` CHAR(255), `DisplayText` CHAR(255) PRIMARY KEY `Dialog`)");
 }
@@ -333,10 +337,7 @@ TEST(WizardSearch, MissingTablesFail) {
     if (c.events) p.Table("ControlEvent");
     if (c.actions) p.Table("CustomAction");
     if (c.wizard) {
-      p.Sql("CREATE TABLE `DialogWizardControl` (`Dialog` CHAR(72) NOT NULL, `Control` "
-            "CHAR(50) NOT NULL, `DialogSequence` SHORT NOT NULL, `NextDialog` CHAR(255), "
-            "`Condition` CHAR(255), `EnableKey` CHAR(255) PRIMARY KEY `Dialog`, `Control`, "
-            "`DialogSequence`)");
+      WizardControlTable(p);
       Step(p, "Start", 1, "NextDlg", "", c.skipped ? "Off" : "");
     }
     if (c.events) {
