@@ -511,6 +511,21 @@ TEST(WizardReplay, EventOutcomes) {
   }
 }
 
+TEST(WizardReplayDbcs, PropertyNameWithBracketTrailByte) {
+  if (GetACP() != 932) GTEST_SKIP() << "needs code page 932";
+  // "\x83\x5D" is one character whose trail byte is "]": the name ends at the
+  // real bracket after it.
+  const std::string name = "DB\x83\x5D" "CS";
+  Package p;
+  WizardTables(p);
+  Step(p, "Start", 1, "HiddenDlg", "", "Hidden");
+  Event(p, "HiddenDlg", "Next", "[" + name + "]", "set", "1", 1);
+  MSIHANDLE h = p.Open();
+  EXPECT_EQ(Search(h, "Start", "Shown"), 0u);
+  EXPECT_EQ(GetProp(h, name), "set");
+  EXPECT_EQ(GetProp(h, "DB\x83"), "");
+}
+
 #ifndef _WIN32
 TEST(WizardReplay, ForeignActionNotCalledGoesOnOtherResultsStop) {
   for (UINT result : {ERROR_FUNCTION_NOT_CALLED, ERROR_INSTALL_USEREXIT}) {
