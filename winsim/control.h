@@ -103,6 +103,12 @@ void ResetDisks();
 // The number of kernel handles (files, folders, searches, ...) open now.
 std::size_t OpenKernelHandleCount();
 
+// ---- modules -----------------------------------------------------------------
+// The bytes of a file that LoadLibraryA loads as the registered module of that
+// file name (winsim's stand-in for a DLL's image), whatever the file is called:
+// what a test puts into a package's Binary table for a DLL custom action.
+std::string ModuleImage(const std::string& fileName);
+
 // ---- registry ----------------------------------------------------------------
 // The registry starts as Windows has it after setup: HKEY_LOCAL_MACHINE with
 // HARDWARE, SOFTWARE (and SOFTWARE\Classes, which HKEY_CLASSES_ROOT shows) and

@@ -1,11 +1,14 @@
 #include "winsim/kernel32/modules.h"
 
-#include "winsim/control.h"
-
+#include <fstream>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include "winsim/control.h"
+#include "winsim/kernel32/paths.h"
 
 namespace winsim {
 namespace {
@@ -50,7 +53,28 @@ Module& GetOrAdd(const std::string& key) {
   return *slot;
 }
 
+// The content of a file that stands for a registered module on disk.
+std::string ImageOf(const std::string& key) { return "MZ winsim module image: " + key; }
+
+// The registered module whose image file a path names: a DLL that the
+// installer extracted from its Binary table into a temporary file, say.
+std::map<std::string, std::unique_ptr<Module>>::iterator FindByImage(const char* path) {
+  auto& modules = Modules();
+  std::string host;
+  DWORD error = 0;
+  if (!MapPath(path, &host, &error)) return modules.end();
+  std::ifstream in(host, std::ios::binary);
+  if (!in) return modules.end();
+  std::ostringstream content;
+  content << in.rdbuf();
+  for (auto it = modules.begin(); it != modules.end(); ++it)
+    if (content.str() == ImageOf(it->first)) return it;
+  return modules.end();
+}
+
 }  // namespace
+
+std::string ModuleImage(const std::string& fileName) { return ImageOf(ModuleKey(fileName.c_str())); }
 
 bool RegisterModule(const char* fileName, const ModuleExport* exports, std::size_t count,
                     DllEntry entry) {
@@ -87,6 +111,7 @@ HMODULE WINAPI LoadLibraryA(LPCSTR name) {
   }
   auto& modules = winsim::Modules();
   auto it = modules.find(winsim::ModuleKey(name));
+  if (it == modules.end()) it = winsim::FindByImage(name);
   if (it == modules.end()) {
     SetLastError(126);  // ERROR_MOD_NOT_FOUND
     return nullptr;

@@ -12,6 +12,8 @@
 
 #include "winsim/msi/session.h"
 
+#include "winsim/msi/custom.h"
+
 #include "winsim/control.h"
 #include "winsim/core/codepage.h"
 #include "winsim/kernel32/system.h"
@@ -285,6 +287,9 @@ UINT WINAPI MsiDoActionA(MSIHANDLE install, LPCSTR action) {
     winsim::Record text(1);
     text.fields[0] = rows[0][2];
     std::string target = winsim::FormatRecord(text, session.get());
+    if (type == 1)
+      return winsim::RunBinaryDllAction(session, rows[0][1].AsText(), rows[0][2].AsText(),
+                                        rows[0][0].AsInteger());
     if (type == 51) {
       session->SetProperty(rows[0][1].AsText(), target);
       return ERROR_SUCCESS;

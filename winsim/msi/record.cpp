@@ -103,6 +103,21 @@ UINT WINAPI MsiRecordSetInteger(MSIHANDLE record, UINT field, int value) {
   return ERROR_SUCCESS;
 }
 
+UINT WINAPI MsiRecordSetStreamA(MSIHANDLE record, UINT field, LPCSTR path) {
+  auto rec = GetRecord(record);
+  if (!rec) return ERROR_INVALID_HANDLE;
+  if (field == 0 || field > rec->Count() || !path) return ERROR_INVALID_PARAMETER;
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return ERROR_FUNCTION_FAILED;
+  std::string bytes;
+  char chunk[4096];
+  DWORD got = 0;
+  while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) bytes.append(chunk, got);
+  CloseHandle(file);
+  rec->fields[field] = Field::Stream(bytes);
+  return ERROR_SUCCESS;
+}
+
 UINT WINAPI MsiRecordGetStringA(MSIHANDLE record, UINT field, LPSTR buffer, DWORD* count) {
   auto rec = GetRecord(record);
   if (!rec) return ERROR_INVALID_HANDLE;

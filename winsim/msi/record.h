@@ -9,7 +9,7 @@
 namespace winsim {
 
 struct Field {
-  enum Kind { kNull, kInteger, kString } kind = kNull;
+  enum Kind { kNull, kInteger, kString, kStream } kind = kNull;
   int integer = 0;
   std::string text;
 
@@ -29,6 +29,13 @@ struct Field {
       f.kind = kString;
       f.text = value;
     }
+    return f;
+  }
+  // A stream (the data of an OBJECT column); its bytes are held in text.
+  static Field Stream(const std::string& bytes) {
+    Field f;
+    f.kind = kStream;
+    f.text = bytes;
     return f;
   }
   bool IsNull() const { return kind == kNull; }
