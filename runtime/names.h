@@ -22,3 +22,11 @@ inline constexpr char kErrorClientNameInvalid[] =
     "ErrorClientNameInvalid.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
 
 }  // namespace viduzo::names
+
+namespace viduzo::names {
+
+// The key under which the package's Binary table holds this library: CustomAction
+// rows with this Source run one of its exports, named in Target.
+inline constexpr char kLibraryBinaryKey[] = "Callviduzo.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
+
+}  // namespace viduzo::names

@@ -498,6 +498,50 @@ TEST_F(DatabaseTest, ColumnsKeepTheirKindAndRange) {
   }
 }
 
+// Text is an integer when it is decimal digits with an optional "-" and nothing
+// else, wrapping around past 32 bits; anything else is the null integer. The
+// same reading serves MsiRecordGetInteger, a quoted literal and a parameter
+// stored into an integer column.
+TEST_F(DatabaseTest, TextIsAnIntegerOnlyAsDigitsWithAMinus) {
+  const struct {
+    const char* text;
+    const char* stored;  // "~": the null integer
+  } cases[] = {
+      {"16", "16"},           {"016", "16"},          {"-16", "-16"},
+      {"+16", "~"},           {" 16", "~"},           {"16 ", "~"},
+      {"\t16", "~"},         {"- 16", "~"},          {"--1", "~"},
+      {"+", "~"},             {"0x10", "~"},          {"1e2", "~"},
+      {"1.0", "~"},           {"2147483647", "2147483647"},
+      {"2147483648", "~"},    // wraps to -2147483648, the null integer itself
+      {"-2147483649", "2147483647"},                  {"4294967296", "0"},
+      {"4294967297", "1"},    {"1000000000000000", "-1530494976"},
+  };
+  TempDb db;
+  db.Sql("CREATE TABLE `N` (`K` SHORT NOT NULL, `V` LONG PRIMARY KEY `K`)");
+  int key = 0;
+  for (const auto& c : cases) {
+    const std::string text = c.text;
+    SCOPED_TRACE(c.text);
+    MSIHANDLE rec = MsiCreateRecord(1);
+    MsiRecordSetStringA(rec, 1, text.c_str());
+    const std::string expected = c.stored;
+    EXPECT_EQ(MsiRecordGetInteger(rec, 1),
+              expected == "~" ? static_cast<int>(MSI_NULL_INTEGER) : std::stoi(expected));
+    MsiCloseHandle(rec);
+    for (bool literal : {true, false}) {
+      const std::string k = std::to_string(++key);
+      EXPECT_EQ(literal ? db.Run("INSERT INTO `N` (`K`, `V`) VALUES (" + k + ", '" + text + "')")
+                        : db.Run("INSERT INTO `N` (`K`, `V`) VALUES (" + k + ", ?)", {Str(text)}),
+                0u);
+      EXPECT_EQ(db.Rows("SELECT `V` FROM `N` WHERE `K` = " + k), "[" + expected + "]");
+    }
+  }
+  // Unquoted, a "+" is no part of SQL's numbers.
+  EXPECT_EQ(db.Run("INSERT INTO `N` (`K`, `V`) VALUES (100, +16)"), 1615u);
+  EXPECT_EQ(db.Rows("SELECT `K` FROM `N` WHERE `V` = +16"), "open 1615");
+  EXPECT_EQ(db.Rows("SELECT `K` FROM `N` WHERE `V` = -16"), "[5][6]");
+}
+
 // Under code page 932 a trail byte may be a back quote; names and literals
 // keep their double-byte characters whole.
 TEST_F(DatabaseTest, DbcsNamesAndLiteralsStayWhole) {

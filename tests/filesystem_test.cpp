@@ -410,6 +410,88 @@ TEST_F(FileSystemTest, MoveFilesAndFolders) {
 #endif
 }
 
+// ---- paths longer than MAX_PATH ----------------------------------------------------------
+
+// The ANSI calls take paths of up to MAX_PATH characters: one more fails with
+// ERROR_FILENAME_EXCED_RANGE before anything is looked at, even where the
+// path would name something once made full ("..").
+TEST_F(FileSystemTest, AnsiPathsPastMaxPathFail) {
+  const std::string dir = TempFolder("maxpath");
+  auto ofLength = [&](std::size_t length) {
+    std::string path = dir;
+    path.resize(length, 'x');
+    return path;
+  };
+  const std::string longest = ofLength(MAX_PATH), over = ofLength(MAX_PATH + 1);
+  std::string dotted = dir + "d";  // names the folder d once made full
+  while (dotted.size() <= MAX_PATH) dotted += "\\.";
+  WIN32_FIND_DATAA data;
+  ULARGE_INTEGER free, total, totalFree;
+
+  // MAX_PATH characters are fine.
+  EXPECT_TRUE(CreateDirectoryA(longest.c_str(), nullptr));
+  EXPECT_EQ(GetFileAttributesA(longest.c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_EQ(Find(longest).entries.size(), 1u);
+  EXPECT_TRUE(RemoveDirectoryA(longest.c_str()));
+  HANDLE file = Open(longest, GENERIC_WRITE, 0, CREATE_NEW);
+  EXPECT_NE(file, INVALID_HANDLE_VALUE);
+  CloseHandle(file);
+  EXPECT_TRUE(MoveFileA(longest.c_str(), (dir + "moved").c_str()));
+  EXPECT_TRUE(MoveFileA((dir + "moved").c_str(), longest.c_str()));
+  EXPECT_TRUE(SetFileAttributesA(longest.c_str(), FILE_ATTRIBUTE_NORMAL));
+  EXPECT_TRUE(DeleteFileA(longest.c_str()));
+
+  // One more is too long, for every call.
+  CreateDirectoryA((dir + "d").c_str(), nullptr);
+  WriteFile(dir + "kept", "k");
+  for (const std::string& path : {over, over + "\\" + std::string(40, 'y'), dotted}) {
+    SCOPED_TRACE(path.size());
+    EXPECT_FAILS(!CreateDirectoryA(path.c_str(), nullptr), ERROR_FILENAME_EXCED_RANGE);
+    EXPECT_FAILS(Open(path, GENERIC_WRITE, 0, CREATE_ALWAYS) == INVALID_HANDLE_VALUE,
+                 ERROR_FILENAME_EXCED_RANGE);
+    EXPECT_FAILS(Open(path, GENERIC_READ) == INVALID_HANDLE_VALUE, ERROR_FILENAME_EXCED_RANGE);
+    EXPECT_FAILS(GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES,
+                 ERROR_FILENAME_EXCED_RANGE);
+    EXPECT_FAILS(!SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL),
+                 ERROR_FILENAME_EXCED_RANGE);
+    EXPECT_FAILS(!DeleteFileA(path.c_str()), ERROR_FILENAME_EXCED_RANGE);
+    EXPECT_FAILS(!RemoveDirectoryA(path.c_str()), ERROR_FILENAME_EXCED_RANGE);
+    EXPECT_FAILS(FindFirstFileA(path.c_str(), &data) == INVALID_HANDLE_VALUE,
+                 ERROR_FILENAME_EXCED_RANGE);
+    EXPECT_FAILS(!MoveFileA(path.c_str(), (dir + "moved").c_str()), ERROR_FILENAME_EXCED_RANGE);
+    EXPECT_FAILS(!CopyFileA(path.c_str(), (dir + "copied").c_str(), FALSE),
+                 ERROR_FILENAME_EXCED_RANGE);
+    EXPECT_FAILS(!GetDiskFreeSpaceExA(path.c_str(), &free, &total, &totalFree),
+                 ERROR_FILENAME_EXCED_RANGE);
+  }
+  EXPECT_EQ(GetFileAttributesA((dir + "kept").c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
+  EXPECT_EQ(GetFileAttributesA(over.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// The limit counts characters, not bytes: a double-byte character is one.
+TEST(FileSystemDbcs, MaxPathCountsCharacters) {
+  if (GetACP() != 932) GTEST_SKIP() << "needs code page 932";
+  const std::string dir = TempFolder("maxpathdbcs");
+  // Folders of 40 characters each, to MAX_PATH characters in all.
+  std::string longest = dir;
+  for (std::size_t characters = dir.size(), inName = 0; characters < MAX_PATH; ++characters) {
+    if (inName == 40 && characters + 1 < MAX_PATH) {
+      EXPECT_TRUE(CreateDirectoryA(longest.c_str(), nullptr));
+      longest += "\\";
+      inName = 0;
+    } else {
+      longest += "\x83\x41";  // one character
+      ++inName;
+    }
+  }
+  ASSERT_GT(longest.size(), static_cast<std::size_t>(MAX_PATH));
+  EXPECT_TRUE(CreateDirectoryA(longest.c_str(), nullptr));
+  EXPECT_EQ(GetFileAttributesA(longest.c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_TRUE(RemoveDirectoryA(longest.c_str()));
+  EXPECT_FAILS(!CreateDirectoryA((longest + "\x83\x41").c_str(), nullptr),
+               ERROR_FILENAME_EXCED_RANGE);
+}
+
 // ---- version resources -------------------------------------------------------------------
 
 TEST_F(FileSystemTest, VersionResourcesOfPeFiles) {

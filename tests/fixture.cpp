@@ -96,6 +96,32 @@ Package& Package::Table(const std::string& name) {
       {"CustomAction",
        "`Action` CHAR(72) NOT NULL, `Type` SHORT NOT NULL, `Source` CHAR(72), `Target` "
        "CHAR(255) PRIMARY KEY `Action`"},
+      // The user-interface tables, with the column types the engine gives them.
+      {"Dialog",
+       "`Dialog` CHAR(72) NOT NULL, `HCentering` SHORT NOT NULL, `VCentering` SHORT NOT NULL, "
+       "`Width` SHORT NOT NULL, `Height` SHORT NOT NULL, `Attributes` LONG, `Title` CHAR(128) "
+       "LOCALIZABLE, `Control_First` CHAR(50) NOT NULL, `Control_Default` CHAR(50), "
+       "`Control_Cancel` CHAR(50) PRIMARY KEY `Dialog`"},
+      {"Control",
+       "`Dialog_` CHAR(72) NOT NULL, `Control` CHAR(50) NOT NULL, `Type` CHAR(20) NOT NULL, "
+       "`X` SHORT NOT NULL, `Y` SHORT NOT NULL, `Width` SHORT NOT NULL, `Height` SHORT NOT "
+       "NULL, `Attributes` LONG, `Property` CHAR(72), `Text` CHAR(0) LOCALIZABLE, "
+       "`Control_Next` CHAR(50), `Help` CHAR(50) LOCALIZABLE PRIMARY KEY `Dialog_`, `Control`"},
+      {"ControlEvent",
+       "`Dialog_` CHAR(72) NOT NULL, `Control_` CHAR(50) NOT NULL, `Event` CHAR(50) NOT NULL, "
+       "`Argument` CHAR(255) NOT NULL, `Condition` CHAR(255), `Ordering` SHORT PRIMARY KEY "
+       "`Dialog_`, `Control_`, `Event`, `Argument`, `Condition`"},
+      {"ControlCondition",
+       "`Dialog_` CHAR(72) NOT NULL, `Control_` CHAR(50) NOT NULL, `Action` CHAR(50) NOT NULL, "
+       "`Condition` CHAR(255) NOT NULL PRIMARY KEY `Dialog_`, `Control_`, `Action`, "
+       "`Condition`"},
+      {"EventMapping",
+       "`Dialog_` CHAR(72) NOT NULL, `Control_` CHAR(50) NOT NULL, `Event` CHAR(50) NOT NULL, "
+       "`Attribute` CHAR(50) NOT NULL PRIMARY KEY `Dialog_`, `Control_`, `Event`"},
+      {"ListBox",
+       "`Property` CHAR(72) NOT NULL, `Order` SHORT NOT NULL, `Value` CHAR(64) NOT NULL, "
+       "`Text` CHAR(64) LOCALIZABLE PRIMARY KEY `Property`, `Order`"},
+      {"Binary", "`Name` CHAR(72) NOT NULL, `Data` OBJECT NOT NULL PRIMARY KEY `Name`"},
   };
   for (const auto& [table, columns] : kTables)
     if (name == table) return Sql("CREATE TABLE `" + name + "` (" + columns + ")");
@@ -106,6 +132,22 @@ Package& Package::Table(const std::string& name) {
 Package& Package::Property(const std::string& name, const std::string& value) {
   return Sql("INSERT INTO `Property` (`Property`, `Value`) VALUES ('" + name + "', '" + value +
              "')");
+}
+
+Package& Package::Binary(const std::string& name, const std::string& path) {
+  EXPECT_NE(database_, 0u) << "the package is already open";
+  if (!database_) return *this;
+  MSIHANDLE view = 0;
+  const char sql[] = "INSERT INTO `Binary` (`Name`, `Data`) VALUES (?, ?)";
+  EXPECT_EQ(MsiDatabaseOpenViewA(database_, sql, &view), ERROR_SUCCESS);
+  MSIHANDLE record = MsiCreateRecord(2);
+  MsiRecordSetStringA(record, 1, name.c_str());
+  EXPECT_EQ(MsiRecordSetStreamA(record, 2, path.c_str()), ERROR_SUCCESS) << path;
+  EXPECT_EQ(MsiViewExecute(view, record), ERROR_SUCCESS) << name;
+  MsiCloseHandle(record);
+  MsiViewClose(view);
+  MsiCloseHandle(view);
+  return *this;
 }
 
 MSIHANDLE Package::Open() {

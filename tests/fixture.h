@@ -28,9 +28,14 @@ class Package {
   // Runs one SQL statement on the database being built; fails the test on error.
   Package& Sql(const std::string& sql);
   // Creates one of the installer's standard tables (Directory, Component,
-  // Feature, FeatureComponents, File, RemoveFile, MoveFile, CustomAction) with
+  // Feature, FeatureComponents, File, RemoveFile, MoveFile, CustomAction;
+  // Dialog, Control, ControlEvent, ControlCondition, EventMapping, ListBox;
+  // Binary) with
   // its standard columns.
   Package& Table(const std::string& name);
+  // Adds a row to the Binary table (create it with Table("Binary")) whose data
+  // is the file's content.
+  Package& Binary(const std::string& name, const std::string& path);
   // Adds a row to the Property table.
   Package& Property(const std::string& name, const std::string& value);
   // Commits the database with summary information and opens it as a package.

@@ -125,6 +125,29 @@ TEST_F(FormatWithSession, PropertiesEscapesAndGroups) {
   SetEnvironmentVariableA("VIDUZO_FMT_VAR", nullptr);
 }
 
+// A resolved [~] inside a reference ends its name: the engine reads the name
+// as NUL-terminated text. The region it replaces ends one character early, so
+// what followed is read again ("]" is then plain text).
+TEST_F(FormatWithSession, NullCharacterInsideAReferenceEndsItsName) {
+  SetProp(pkg.install(), "B", "bee");
+  SetProp(pkg.install(), "BX", "bx");
+  ExpectFormats(pkg.install(), {
+      {"[B[~]x]", {}, "bee]"},
+      {"a[B[~]x]b", {}, "abee]b"},
+      {"[B[~]]", {}, "bee]"},
+      {"[BX[~]]", {}, "bx]"},
+      {"[B[~][~]x]", {}, "beex]"},
+      {"[B[~]xx]y]", {}, "bee]y]"},
+      {"[B[~]x][B]", {}, "bee]bee"},
+      {"{[B[~]x]}", {}, "bee]"},
+      {"[B [~]x]", {}, "]"},      // "B " is no property
+      {"[Q[~]x]", {}, "]"},       // nor is Q
+      {"[[B][~]x]", {}, "]"},     // the name is the value "bee"
+      {"{a[Q[~]x]b}", {}, ""},
+      {"[B[~]x", {}, "[B[~]x"},  // unbalanced: left as it is
+  }, 1);
+}
+
 // The frame that the actions cut their value out of: a template of one field,
 // put into field 1 with an empty template field.
 TEST_F(FormatWithSession, EmptyTemplateResolvesPropertyTextInFields) {

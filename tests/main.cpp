@@ -6,8 +6,9 @@
 namespace {
 
 // Each test starts from a machine of its own: no recorded messages, actions,
-// debug lines or message boxes, a fresh registry, the locale's code page and a
-// heap that does not fail.
+// debug lines or message boxes, a fresh registry, the locale's code page, a
+// heap that does not fail, the environment every process starts with, no
+// processes or windows, and a running clock.
 class ResetWinsim : public ::testing::EmptyTestEventListener {
   void OnTestStart(const ::testing::TestInfo&) override {
     winsim::ResetSession();
@@ -18,6 +19,11 @@ class ResetWinsim : public ::testing::EmptyTestEventListener {
     winsim::SetCodePage(0);
     winsim::ResetRegistry();
     winsim::ResetDisks();
+    winsim::ResetEnvironment();
+    winsim::ResetProcesses();
+    winsim::ResetProcessSnapshots();
+    winsim::ResetWindows();
+    winsim::FreezeClock(false);
   }
 };
 

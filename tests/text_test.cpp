@@ -82,6 +82,36 @@ TEST(TextDbcs, CaseMappingNeverTouchesTrailBytes) {
   EXPECT_EQ(lstrcmpiA("x\x83\x5CY", "X\x83\x5Cy"), 0);
 }
 
+// Double-byte letters change case too (full-width, Greek, Cyrillic, Roman
+// numerals), and come back in the code page's preferred form: the IBM
+// duplicate 0xFA4A of "Ⅰ" becomes 0x8754.
+TEST(TextDbcs, CaseMappingChangesDoubleByteLetters) {
+  if (GetACP() != 932) GTEST_SKIP() << "needs code page 932";
+  const char* cases[][3] = {  // text, upper, lower
+      {"\x82\x81\x82\x9A", "\x82\x60\x82\x79", "\x82\x81\x82\x9A"},  // "ａｚ"
+      {"\x82\x60\x82\x79", "\x82\x60\x82\x79", "\x82\x81\x82\x9A"},  // "ＡＺ"
+      {"\x83\xBF\x83\x9F", "\x83\x9F\x83\x9F", "\x83\xBF\x83\xBF"},  // "αΑ"
+      {"\x84\x70\x84\x40\x84\x76\x84\x46", "\x84\x40\x84\x40\x84\x46\x84\x46",
+       "\x84\x70\x84\x70\x84\x76\x84\x76"},  // "аАёЁ"
+      {"\xFA\x40\x87\x54\xFA\x4A", "\x87\x54\x87\x54\x87\x54",
+       "\xFA\x40\xFA\x40\xFA\x40"},  // "ⅰⅠⅠ"
+      {"ab\xB1\xDF\x81\x40\xE0\xA0", "AB\xB1\xDF\x81\x40\xE0\xA0",
+       "ab\xB1\xDF\x81\x40\xE0\xA0"},  // half-width kana, a blank, a kanji
+      {"\x82\x81x\x82", "\x82\x60X\x82", "\x82\x81x\x82"},  // a lead byte at the end
+  };
+  for (const auto& c : cases) {
+    char buffer[32];
+    EXPECT_EQ(Hex(CharUpperA(std::strcpy(buffer, c[0]))), Hex(c[1]));
+    EXPECT_EQ(Hex(CharLowerA(std::strcpy(buffer, c[0]))), Hex(c[2]));
+  }
+  EXPECT_EQ(lstrcmpiA("\x82\x81", "\x82\x60"), 0);
+  // A single character in the low word of the pointer.
+  EXPECT_EQ(reinterpret_cast<ULONG_PTR>(CharUpperA(reinterpret_cast<LPSTR>(ULONG_PTR{'a'}))),
+            ULONG_PTR{'A'});
+  EXPECT_EQ(reinterpret_cast<ULONG_PTR>(CharUpperA(reinterpret_cast<LPSTR>(ULONG_PTR{0x82}))),
+            ULONG_PTR{0x82});
+}
+
 TEST(TextCodePage, Latin1LettersInCodePage1252) {
   if (GetACP() != 1252) GTEST_SKIP() << "needs code page 1252";
   char buffer[32];

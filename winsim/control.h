@@ -62,6 +62,12 @@ void ClearMessageBoxes();
 // The answer MessageBoxA gives (IDOK until a test sets another).
 void SetMessageBoxAnswer(int answer);
 
+// ---- environment ---------------------------------------------------------------
+// The process starts with the environment of a user logged on to Windows (PATH,
+// SystemRoot, windir, TEMP, USERPROFILE, ProgramFiles, ...), never the host's;
+// SetEnvironmentVariableA changes it. ResetEnvironment returns to that start.
+void ResetEnvironment();
+
 // ---- process heap -------------------------------------------------------------
 // Makes one HeapAlloc / HeapReAlloc fail: the one after `afterSuccesses` more
 // calls succeed.
@@ -96,6 +102,12 @@ void ResetDisks();
 
 // The number of kernel handles (files, folders, searches, ...) open now.
 std::size_t OpenKernelHandleCount();
+
+// ---- modules -----------------------------------------------------------------
+// The bytes of a file that LoadLibraryA loads as the registered module of that
+// file name (winsim's stand-in for a DLL's image), whatever the file is called:
+// what a test puts into a package's Binary table for a DLL custom action.
+std::string ModuleImage(const std::string& fileName);
 
 // ---- registry ----------------------------------------------------------------
 // The registry starts as Windows has it after setup: HKEY_LOCAL_MACHINE with
@@ -133,5 +145,58 @@ struct RegistryKeySecurity {
 // What RegSetKeySecurity (or the security attributes of RegCreateKeyExA) last
 // applied to the key root\subKey. False when the key does not exist.
 bool KeySecurity(HKEY root, const std::string& subKey, RegistryKeySecurity* security);
+
+// ---- processes, windows and the clock ---------------------------------------------
+// Sleep and the time-outs of the waits move a simulated clock (which runs with
+// the host's clock otherwise) instead of sleeping; GetTickCount reads it. A
+// wait that nothing can ever end stops the test program with a message.
+//
+// While frozen, the clock moves only by sleeps and waits, so that a test can
+// expect exact times; the test listener thaws it before every test.
+void FreezeClock(bool frozen);
+//
+// A program that CreateProcessA can start is a file whose content is
+// ProgramFileContent(name): starting it calls the program registered under
+// that name with the command line, while GetCurrentProcessId names the new
+// process (so windows it creates belong to it), and the ProgramRun it returns
+// says how the process goes on.
+struct FileChange {
+  DWORD afterMs;     // after the start of the process
+  std::string path;  // the file that changes (a Windows path)
+  DWORD kind;        // FILE_NOTIFY_CHANGE_FILE_NAME, _SIZE, ... : what a notification filters on
+};
+struct ProgramRun {
+  DWORD exitAfterMs = 0;  // INFINITE: runs until terminated
+  DWORD exitCode = 0;
+  DWORD endsAfterTerminateMs = 0;  // how long it takes to end after TerminateProcess
+  bool refusesOpen = false;        // OpenProcess of it fails with ERROR_ACCESS_DENIED
+  bool refusesTerminate = false;   // TerminateProcess of it fails with ERROR_ACCESS_DENIED
+  std::vector<FileChange> fileChanges;  // seen by change notifications
+};
+using Program = std::function<ProgramRun(const std::string& commandLine)>;
+void RegisterProgram(const std::string& name, Program program);
+std::string ProgramFileContent(const std::string& name);
+// Ends every process (exit code 1) and forgets the file changes.
+void ResetProcesses();
+// How many times FindNextChangeNotification re-armed a notification.
+std::size_t ChangeNotificationRearms();
+
+// Process snapshots: entries name the program file alone, as Windows does;
+// with full paths they carry the whole path instead. A failing snapshot gives
+// INVALID_HANDLE_VALUE. A toolhelp function made missing is no longer found by
+// GetProcAddress on kernel32. ResetProcessSnapshots undoes all three.
+void SetSnapshotFullPaths(bool fullPaths);
+void FailProcessSnapshots(bool fail);
+void SetToolhelpFunctionMissing(const std::string& name);
+void ResetProcessSnapshots();
+
+// Destroys every window and forgets every window class.
+void ResetWindows();
+
+// Modules: how many loads of a module are outstanding (system DLLs start at 1),
+// and LoadLibraryA / FreeLibrary of it made to fail (ERROR_MOD_NOT_FOUND,
+// ERROR_INVALID_HANDLE) until a test allows them again.
+int ModuleLoadCount(const std::string& name);
+void FailModuleCalls(const std::string& name, bool load, bool free);
 
 }  // namespace winsim

@@ -114,6 +114,9 @@ def check_install(r, prefix, log, code, package_type, scenario):
         "SystemStateBetweenCostFinalize": q.SUCCEEDED, "GetSystemState": q.SUCCEEDED,
         "RemoveFileTree": q.SUCCEEDED, "MoveFileTree": q.SUCCEEDED,
         "StopOnInvalidEntry." + C: None})
+    check_actions(r, log, "install", {
+        "IsClientRunning": q.SUCCEEDED, "SignalClientTerminate": q.SUCCEEDED,
+        "KillTROV": q.SUCCEEDED, "RestartHlAgent": q.SUCCEEDED})
     parents = sorted({up for name, _, _, up in log.actions if name == "CostFinalize"}, key=str)
     r.equal("install: CostFinalize runs only through the actions that stand for it",
             parents, ["RegisterLNK2Type", "RemoveFileTree", "SystemStateBetweenCostFinalize"])
@@ -255,6 +258,9 @@ def check_removal(r, prefix, log, code, package_type, before_install):
         "SystemStateBetweenCostFinalize": q.SUCCEEDED, "GetSystemState": q.SUCCEEDED,
         "RemoveFileTree": q.SUCCEEDED, "GetQVAClientName": None, "ValidateClientName": None,
         "MoveFileTree": None, "StopOnInvalidEntry." + C: None})
+    check_actions(r, log, "remove", {
+        "IsClientRunning": q.SUCCEEDED, "SignalClientTerminate": q.SUCCEEDED,
+        "KillTROV": q.SUCCEEDED, "RestartHlAgent": None})
     rows = log.tree_rows("RM_FILE_")
     runtime_dirs = {q.CLIENT_DIR, q.CLIENT_DIR + "logs\\"}
     r.check("remove: the engine ran RemoveFile rows in the client folder and its logs folder",

@@ -320,6 +320,7 @@ char16_t ToUpperImpl(char16_t c) {
   if (c >= 0x3B1 && c <= 0x3C9) return c == 0x3C2 ? 0x3A3 : c - 32;
   if (c >= 0x430 && c <= 0x44F) return c - 32;
   if (c >= 0x450 && c <= 0x45F) return c - 80;
+  if (c >= 0x2170 && c <= 0x217F) return c - 16;  // small Roman numerals
   if (c >= 0xFF41 && c <= 0xFF5A) return c - 32;
   return c;
 }
@@ -338,6 +339,7 @@ char16_t ToLowerImpl(char16_t c) {
   if (c >= 0x391 && c <= 0x3A9 && c != 0x3A2) return c + 32;
   if (c >= 0x410 && c <= 0x42F) return c + 32;
   if (c >= 0x400 && c <= 0x40F) return c + 80;
+  if (c >= 0x2160 && c <= 0x216F) return c + 16;  // capital Roman numerals
   if (c >= 0xFF21 && c <= 0xFF3A) return c + 32;
   return c;
 }
@@ -464,13 +466,29 @@ int CompareVectors(const V& a, const V& b) {
 
 const CodePageTable* AnsiTable() { return TableFor(AnsiCodePage()); }
 
-// Changes the case of the single-byte characters of text in place.
+// Changes the case of text in place as user32 does it: through UTF-16 and
+// back, so that a double-byte letter changes case too (full-width "ａ" becomes
+// "Ａ") and a double-byte character comes back in the code page's preferred
+// form (an IBM-extension duplicate becomes its NEC form). A character whose
+// new form would not take the same number of bytes, and a lead byte at the
+// end, stay as they are.
 void MapCase(char* text, size_t length, bool upper) {
   const CodePageTable* t = AnsiTable();
   for (size_t i = 0; i < length; ++i) {
     unsigned char b = static_cast<unsigned char>(text[i]);
     if (t->lead[b]) {
-      if (i + 1 < length && text[i + 1]) ++i;  // the trail byte stays as it is
+      if (i + 1 >= length || !text[i + 1]) continue;
+      unsigned char trail = static_cast<unsigned char>(text[i + 1]);
+      char16_t w = t->dbcs[(b << 8) | trail];
+      if (w) {
+        char16_t m = upper ? ToUpperImpl(w) : ToLowerImpl(w);
+        auto it = t->reverse.find(m);
+        if (it != t->reverse.end() && it->second >= 0x100) {
+          text[i] = static_cast<char>(it->second >> 8);
+          text[i + 1] = static_cast<char>(it->second & 0xFF);
+        }
+      }
+      ++i;
       continue;
     }
     char16_t w = t->single[b];
@@ -480,7 +498,6 @@ void MapCase(char* text, size_t length, bool upper) {
     if (it != t->reverse.end() && it->second < 0x100) text[i] = static_cast<char>(it->second);
   }
 }
-
 
 // ---- internal interface ------------------------------------------------------
 

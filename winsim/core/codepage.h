@@ -36,8 +36,8 @@ bool Decode(UINT codePage, const unsigned char* s, size_t n, std::u16string& out
 std::string Encode(UINT codePage, const char16_t* s, size_t n, const char* defaultChar,
                    bool* usedDefault, bool bestFit = true);
 
-// Changes the letter case of ANSI text in place, in the ANSI code page;
-// double-byte characters are left as they are.
+// Changes the letter case of ANSI text in place, in the ANSI code page,
+// double-byte letters included.
 void MapCase(char* text, size_t length, bool upper);
 
 // Simple one-to-one case mapping of UTF-16 code units.

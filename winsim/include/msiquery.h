@@ -85,6 +85,7 @@ UINT WINAPI MsiRecordSetInteger(MSIHANDLE record, UINT field, int value);
 UINT WINAPI MsiRecordGetStringA(MSIHANDLE record, UINT field, LPSTR buffer, DWORD* count);
 int WINAPI MsiRecordGetInteger(MSIHANDLE record, UINT field);
 UINT WINAPI MsiRecordClearData(MSIHANDLE record);
+UINT WINAPI MsiRecordSetStreamA(MSIHANDLE record, UINT field, LPCSTR path);
 
 // Databases and views
 UINT WINAPI MsiOpenDatabaseA(LPCSTR path, LPCSTR persist, MSIHANDLE* database);

@@ -58,6 +58,9 @@ bool DiskOf(LPCSTR path, Disk* disk, DWORD* error) {
   if (!path) {
     std::u16string cwd = CurrentDirectory();
     full = cwd.size() >= 2 && cwd[1] == u':' ? cwd.substr(0, 2) + u"\\" : cwd;
+  } else if (ToWide(path).size() > MAX_PATH) {
+    *error = ERROR_FILENAME_EXCED_RANGE;  // an ANSI path longer than MAX_PATH
+    return false;
   } else if (!FullWindowsPath(ToWide(path), &full, error)) {
     return false;
   }

@@ -209,7 +209,7 @@ BOOL WINAPI MoveFileExA(LPCSTR existingName, LPCSTR newName, DWORD flags) {
   // The target may already exist under another spelling; renaming an entry to
   // its own name in another case is no clash.
   std::string existing;
-  if (winsim::MapPath(newName, &existing, &error) && !SameHostEntry(existing, from)) {
+  if (winsim::MapPathOfAnyLength(newName, &existing, &error) && !SameHostEntry(existing, from)) {
     winsim::EntryData target;
     if (winsim::QueryEntry(existing, &target, &error)) {
       if (!(flags & MOVEFILE_REPLACE_EXISTING)) return Fail(ERROR_ALREADY_EXISTS, FALSE);
@@ -245,7 +245,7 @@ BOOL WINAPI CopyFileA(LPCSTR existingName, LPCSTR newName, BOOL failIfExists) {
 
   std::string existing;
   bool replacing = false;
-  if (winsim::MapPath(newName, &existing, &error)) {
+  if (winsim::MapPathOfAnyLength(newName, &existing, &error)) {
     winsim::EntryData target;
     if (winsim::QueryEntry(existing, &target, &error)) {
       if (SameHostEntry(existing, from)) return Fail(ERROR_SHARING_VIOLATION, FALSE);

@@ -239,6 +239,11 @@ HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
+  // The pattern goes through a buffer of MAX_PATH + 1 characters first.
+  if (winsim::ToWide(fileName).size() > MAX_PATH) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return INVALID_HANDLE_VALUE;
+  }
   auto search = std::make_shared<winsim::FindObject>();
   DWORD error = ERROR_SUCCESS;
   if (!winsim::StartSearch(fileName, &search->entries, &error)) {

@@ -1,9 +1,14 @@
 #include "winsim/kernel32/modules.h"
 
+#include <fstream>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include "winsim/control.h"
+#include "winsim/kernel32/paths.h"
 
 namespace winsim {
 namespace {
@@ -27,6 +32,8 @@ struct Module {
   std::map<std::string, FARPROC> exports;
   DllEntry entry = nullptr;
   int loads = 0;
+  bool failLoad = false;
+  bool failFree = false;
 };
 
 std::map<std::string, std::unique_ptr<Module>>& Modules() {
@@ -46,7 +53,28 @@ Module& GetOrAdd(const std::string& key) {
   return *slot;
 }
 
+// The content of a file that stands for a registered module on disk.
+std::string ImageOf(const std::string& key) { return "MZ winsim module image: " + key; }
+
+// The registered module whose image file a path names: a DLL that the
+// installer extracted from its Binary table into a temporary file, say.
+std::map<std::string, std::unique_ptr<Module>>::iterator FindByImage(const char* path) {
+  auto& modules = Modules();
+  std::string host;
+  DWORD error = 0;
+  if (!MapPath(path, &host, &error)) return modules.end();
+  std::ifstream in(host, std::ios::binary);
+  if (!in) return modules.end();
+  std::ostringstream content;
+  content << in.rdbuf();
+  for (auto it = modules.begin(); it != modules.end(); ++it)
+    if (content.str() == ImageOf(it->first)) return it;
+  return modules.end();
+}
+
 }  // namespace
+
+std::string ModuleImage(const std::string& fileName) { return ImageOf(ModuleKey(fileName.c_str())); }
 
 bool RegisterModule(const char* fileName, const ModuleExport* exports, std::size_t count,
                     DllEntry entry) {
@@ -63,6 +91,17 @@ bool RegisterSystemFunction(const char* dll, const char* name, FARPROC address) 
   return true;
 }
 
+int ModuleLoadCount(const std::string& name) {
+  auto it = Modules().find(ModuleKey(name.c_str()));
+  return it == Modules().end() ? 0 : it->second->loads;
+}
+
+void FailModuleCalls(const std::string& name, bool load, bool free) {
+  Module& module = GetOrAdd(ModuleKey(name.c_str()));
+  module.failLoad = load;
+  module.failFree = free;
+}
+
 }  // namespace winsim
 
 HMODULE WINAPI LoadLibraryA(LPCSTR name) {
@@ -72,11 +111,16 @@ HMODULE WINAPI LoadLibraryA(LPCSTR name) {
   }
   auto& modules = winsim::Modules();
   auto it = modules.find(winsim::ModuleKey(name));
+  if (it == modules.end()) it = winsim::FindByImage(name);
   if (it == modules.end()) {
     SetLastError(126);  // ERROR_MOD_NOT_FOUND
     return nullptr;
   }
   winsim::Module& module = *it->second;
+  if (module.failLoad) {
+    SetLastError(126);
+    return nullptr;
+  }
   HMODULE handle = reinterpret_cast<HMODULE>(&module);
   if (module.loads++ == 0 && module.entry) {
     if (!module.entry(handle, DLL_PROCESS_ATTACH, nullptr)) {
@@ -101,7 +145,7 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
 
 BOOL WINAPI FreeLibrary(HMODULE handle) {
   winsim::Module* module = winsim::FindModule(handle);
-  if (!module || module->loads == 0) {
+  if (!module || module->loads == 0 || module->failFree) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }

@@ -22,6 +22,7 @@
 #include "winsim/core/codepage.h"
 #include "winsim/kernel32/entries.h"
 #include "winsim/kernel32/host.h"
+#include "winsim/kernel32/system.h"
 
 namespace winsim {
 namespace {
@@ -106,8 +107,23 @@ const std::string& SandboxFolder() {
     std::string folder = HostSandboxFolder();
     std::string drive = MapBelow(folder, {u"C"});
     ::mkdir(drive.c_str(), 0777);
-    for (const char16_t* windowsFolder :
-         {u"Windows\\System32", u"Temp", u"Program Files\\Common Files"}) {
+    // The profile folders of the logged-on user follow its profile path
+    // (C:\Users\name), whose first three characters name drive C:.
+    const std::u16string profile = std::u16string(kUserProfile).substr(3);
+    const std::u16string kFolders[] = {
+        u"Windows\\System32",
+        u"Windows\\SysWOW64",
+        u"Windows\\Fonts",
+        u"Program Files\\Common Files",
+        u"Program Files (x86)\\Common Files",
+        u"ProgramData",
+        u"Users\\Public",
+        profile + u"\\AppData\\Local\\Temp",
+        profile + u"\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup",
+        profile + u"\\Desktop",
+        profile + u"\\Documents",
+    };
+    for (const std::u16string& windowsFolder : kFolders) {
       std::string host = drive;
       for (const std::u16string& part : Split(windowsFolder)) {
         host = MapBelow(host, {part});
@@ -248,7 +264,7 @@ std::string HostPathOf(std::u16string_view fullPath) {
   return MapBelow(sandbox, components);
 }
 
-bool MapPath(LPCSTR path, std::string* host, DWORD* error) {
+bool MapPathOfAnyLength(LPCSTR path, std::string* host, DWORD* error) {
   if (!path) {
     *error = ERROR_PATH_NOT_FOUND;
     return false;
@@ -257,6 +273,14 @@ bool MapPath(LPCSTR path, std::string* host, DWORD* error) {
   if (!FullWindowsPath(ToWide(path), &full, error)) return false;
   *host = HostPathOf(full);
   return true;
+}
+
+bool MapPath(LPCSTR path, std::string* host, DWORD* error) {
+  if (path && ToWide(path).size() > MAX_PATH) {
+    *error = ERROR_FILENAME_EXCED_RANGE;
+    return false;
+  }
+  return MapPathOfAnyLength(path, host, error);
 }
 
 std::u16string CurrentDirectory() {

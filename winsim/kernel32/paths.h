@@ -31,8 +31,15 @@ bool FullWindowsPath(std::u16string_view path, std::u16string* full, DWORD* erro
 std::string HostPathOf(std::u16string_view fullPath);
 
 // Both steps for an ANSI path argument (code page in force); false with
-// *error set for a null or malformed path.
+// *error set for a null or malformed path. The ANSI file functions convert
+// their path into a buffer of MAX_PATH + 1 characters before anything else, so
+// a path of more than MAX_PATH characters (after conversion, before it is made
+// full) fails with ERROR_FILENAME_EXCED_RANGE, whatever it names.
 bool MapPath(LPCSTR path, std::string* host, DWORD* error);
+// The same for the arguments converted whole, of any length: the new name of
+// MoveFileExA and CopyFileA, and the paths of the profile and version
+// functions, which convert into memory of their own.
+bool MapPathOfAnyLength(LPCSTR path, std::string* host, DWORD* error);
 
 // The current directory, a full Windows path ("C:\" until it is changed).
 std::u16string CurrentDirectory();

@@ -19,35 +19,59 @@
 #include "winsim/core/codepage.h"
 #include "winsim/kernel32/system.h"
 
-extern char** environ;
-
 namespace winsim {
 namespace {
 
 // ---- environment -----------------------------------------------------------------
 //
 // Kept as UTF-16 like the real environment block, so that the ANSI functions
-// convert with the code page in force when they are called.
+// convert with the code page in force when they are called. The process starts
+// with the environment of a user logged on to Windows, not the host's: nothing
+// of the Linux environment is seen through the Windows API.
 
 struct Environment {
   std::mutex mutex;
   std::vector<std::pair<std::u16string, std::u16string>> entries;
 
-  Environment() {
-    for (char** e = environ; e && *e; ++e) {
-      const char* eq = std::strchr(*e, '=');
-      if (!eq || eq == *e) continue;
-      Set(FromUtf8(std::string_view(*e, eq - *e)), FromUtf8(eq + 1));
-    }
-    // The host's temporary and system folders mean nothing to Windows code:
-    // these variables name folders of the sandboxed drive C: instead.
-    Set(u"TEMP", u"C:\\Temp");
-    Set(u"TMP", u"C:\\Temp");
-    Set(u"SystemDrive", u"C:");
-    Set(u"SystemRoot", u"C:\\Windows");
-    Set(u"windir", u"C:\\Windows");
-    Set(u"ProgramFiles", u"C:\\Program Files");
-    Set(u"CommonProgramFiles", u"C:\\Program Files\\Common Files");
+  Environment() { Reset(); }
+
+  void Reset() {
+    const std::u16string profile = kUserProfile;
+    const std::u16string user = FromUtf8(kUserName);
+    const std::u16string computer = FromUtf8(kComputerName);
+    entries = {
+        {u"ALLUSERSPROFILE", u"C:\\ProgramData"},
+        {u"APPDATA", profile + u"\\AppData\\Roaming"},
+        {u"CommonProgramFiles", u"C:\\Program Files\\Common Files"},
+        {u"CommonProgramFiles(x86)", u"C:\\Program Files (x86)\\Common Files"},
+        {u"CommonProgramW6432", u"C:\\Program Files\\Common Files"},
+        {u"COMPUTERNAME", computer},
+        {u"ComSpec", u"C:\\Windows\\system32\\cmd.exe"},
+        {u"HOMEDRIVE", u"C:"},
+        {u"HOMEPATH", profile.substr(2)},
+        {u"LOCALAPPDATA", profile + u"\\AppData\\Local"},
+        {u"LOGONSERVER", u"\\\\" + computer},
+        {u"NUMBER_OF_PROCESSORS", u"4"},
+        {u"OS", u"Windows_NT"},
+        {u"Path", u"C:\\Windows\\system32;C:\\Windows;C:\\Windows\\System32\\Wbem;"
+                  u"C:\\Windows\\System32\\WindowsPowerShell\\v1.0\\"},
+        {u"PATHEXT", u".COM;.EXE;.BAT;.CMD;.VBS;.VBE;.JS;.JSE;.WSF;.WSH;.MSC"},
+        {u"PROCESSOR_ARCHITECTURE", u"AMD64"},
+        {u"PROCESSOR_LEVEL", FromUtf8(kProcessorLevel)},
+        {u"ProgramData", u"C:\\ProgramData"},
+        {u"ProgramFiles", u"C:\\Program Files"},
+        {u"ProgramFiles(x86)", u"C:\\Program Files (x86)"},
+        {u"ProgramW6432", u"C:\\Program Files"},
+        {u"PUBLIC", u"C:\\Users\\Public"},
+        {u"SystemDrive", u"C:"},
+        {u"SystemRoot", u"C:\\Windows"},
+        {u"TEMP", profile + u"\\AppData\\Local\\Temp"},
+        {u"TMP", profile + u"\\AppData\\Local\\Temp"},
+        {u"USERDOMAIN", computer},
+        {u"USERNAME", user},
+        {u"USERPROFILE", profile},
+        {u"windir", u"C:\\Windows"},
+    };
   }
 
   std::vector<std::pair<std::u16string, std::u16string>>::iterator Find(std::u16string_view name) {
@@ -126,6 +150,12 @@ void ClearDebugLines() {
   Captured().debugLines.clear();
 }
 
+void ResetEnvironment() {
+  Environment& env = Env();
+  std::lock_guard<std::mutex> lock(env.mutex);
+  env.Reset();
+}
+
 void FailHeapAllocation(unsigned afterSuccesses) {
   std::lock_guard<std::mutex> lock(g_heapMutex);
   g_heapFailCountdown = static_cast<long>(afterSuccesses);
@@ -187,15 +217,6 @@ void WINAPI OutputDebugStringA(LPCSTR text) {
   capture.debugLines.emplace_back(text);
 }
 
-void WINAPI Sleep(DWORD ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
-DWORD WINAPI GetTickCount() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  uint64_t ms = static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
-  return static_cast<DWORD>(ms);
-}
-
 // ---- kernel32: environment ----------------------------------------------------------------
 
 DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
@@ -215,6 +236,25 @@ DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
     return static_cast<DWORD>(value.size());
   }
   return static_cast<DWORD>(value.size() + 1);
+}
+
+// ---- kernel32: the computer's name ---------------------------------------------------
+
+BOOL WINAPI GetComputerNameA(LPSTR buffer, LPDWORD size) {
+  if (!size) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  // Too small: the size needed with the terminator.
+  const DWORD length = sizeof winsim::kComputerName - 1;
+  if (!buffer || *size <= length) {
+    *size = length + 1;
+    SetLastError(ERROR_BUFFER_OVERFLOW);
+    return FALSE;
+  }
+  std::memcpy(buffer, winsim::kComputerName, length + 1);
+  *size = length;
+  return TRUE;
 }
 
 BOOL WINAPI SetEnvironmentVariableA(LPCSTR name, LPCSTR value) {

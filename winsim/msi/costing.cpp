@@ -669,6 +669,15 @@ void SetInstalledFeature(const std::string& productCode, const std::string& feat
   Installed().features[{UpperAscii(productCode), feature}] = state;
 }
 
+bool ProductRegistered(const std::string& productCode) {
+  const std::string code = UpperAscii(productCode);
+  for (const auto& entry : Installed().components)
+    if (entry.first.first == code) return true;
+  for (const auto& entry : Installed().features)
+    if (entry.first.first == code) return true;
+  return false;
+}
+
 void ResetInstalledProducts() {
   Installed().components.clear();
   Installed().features.clear();

@@ -71,8 +71,9 @@ UINT FieldToCell(Database& db, const Column& column, const Field& field, ValueSo
   const UINT wrongKind = source == ValueSource::kSql ? ERROR_FUNCTION_FAILED : ERROR_INVALID_DATA;
   switch (column.kind) {
     case Column::kObject:
-      *cell = 0;
-      return field.IsNull() ? ERROR_SUCCESS : wrongKind;
+      // A stream's bytes go into the pool like a string; only a stream fits.
+      *cell = field.kind == Field::kStream ? db.strings.Intern(field.text) : 0;
+      return field.IsNull() || field.kind == Field::kStream ? ERROR_SUCCESS : wrongKind;
     case Column::kString:
       if (field.IsNull()) {
         *cell = 0;
@@ -122,7 +123,7 @@ Field CellToField(const Database& db, const Column& column, Cell cell) {
     case Column::kString:
       return cell == 0 ? Field::Null() : Field::Str(db.strings.Text(cell));
     case Column::kObject:
-      return Field::Null();
+      return cell == 0 ? Field::Null() : Field::Stream(db.strings.Text(cell));
     default:
       return Field::Int(cell);
   }

@@ -15,6 +15,7 @@
 
 #include <climits>
 #include <cstddef>
+#include <string_view>
 #include <vector>
 
 namespace winsim {
@@ -310,6 +311,10 @@ class Formatter {
 
   void ResolveName(std::size_t pos, std::size_t len, Resolution* r) {
     char16_t c = pos < done_.size() ? done_[pos] : u'\0';
+    // The engine looks names up as NUL-terminated text: a resolved [~] inside
+    // a reference ends the name there ("[B[~]x]" reads B).
+    std::u16string_view content = std::u16string_view(done_).substr(pos, len);
+    std::u16string_view name = content.substr(0, content.find(u'\0'));
     if (c == u'\\') {
       // [\x] is the character x.
       if (len != 1 && pos + 1 < done_.size()) {
@@ -320,7 +325,7 @@ class Formatter {
       // [~] is a NUL character.
       if (len == 1) r->hasValue = true;
     } else if (c == u'%' || c == u'#' || c == u'!' || c == u'$') {
-      std::string key = NarrowAcp(len > 0 ? done_.substr(pos + 1, len - 1) : std::u16string());
+      std::string key = NarrowAcp(std::u16string(name.substr(name.empty() ? 0 : 1)));
       r->kind = Kind::kLiteral;
       if (c == u'%') {
         Environment(key, r);
@@ -335,7 +340,7 @@ class Formatter {
         }
       }
     } else {
-      std::string value = session_->Property(NarrowAcp(done_.substr(pos, len)));
+      std::string value = session_->Property(NarrowAcp(std::u16string(name)));
       r->kind = Kind::kLiteral;
       if (!value.empty()) {
         r->hasValue = true;

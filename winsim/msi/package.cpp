@@ -4,11 +4,19 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include <msidefs.h>
+#include <wtypes.h>
 
 #include "winsim/msi/session.h"
 
+#include "winsim/msi/custom.h"
+
 #include "winsim/control.h"
+#include "winsim/core/codepage.h"
+#include "winsim/kernel32/system.h"
 
 namespace winsim {
 namespace {
@@ -18,6 +26,10 @@ struct SessionControl {
   std::vector<ProcessedMessage> messages;
   std::map<std::string, std::function<UINT(MSIHANDLE)>> actions;
   std::vector<std::string> actionsRun;
+  // MsiSetInternalUI's level and window, process-wide: a package takes its
+  // UILevel from the level set when it is opened.
+  INSTALLUILEVEL uiLevel = INSTALLUILEVEL_DEFAULT;
+  HWND uiWindow = nullptr;
   INSTALLUI_HANDLERA externalUi = nullptr;
   DWORD externalUiFilter = 0;
   LPVOID externalUiContext = nullptr;
@@ -27,6 +39,12 @@ SessionControl& Control() {
   static SessionControl control;
   return control;
 }
+
+// The level part of a user interface level; the rest are flags.
+constexpr unsigned kUiLevelMask = 0x7;
+constexpr unsigned kUiLevelFlags = INSTALLUILEVEL_HIDECANCEL | INSTALLUILEVEL_PROGRESSONLY |
+                                   INSTALLUILEVEL_ENDDIALOG | INSTALLUILEVEL_SOURCERESONLY |
+                                   INSTALLUILEVEL_UACONLY;
 
 // The standard actions of the installer; running one outside a real installation
 // is recorded and succeeds.
@@ -48,25 +66,106 @@ bool IsStandardAction(const std::string& name) {
   return false;
 }
 
-// Properties the engine sets when it opens a package, before the Property table.
+// The engine's standard properties of the machine, the user and the process,
+// which it sets when it opens a package, before the Property table. winsim is
+// a 64-bit Windows 7 SP1 workstation (what Wine's engine reports too), running
+// a 64-bit process as an administrator; the folders are those of the logged-on
+// user (kernel32's machine).
 void SetEngineProperties(Session& session) {
+  const std::string profile = ToAnsi(kUserProfile);
+  const std::string roaming = profile + "\\AppData\\Roaming\\";
+  const std::string startMenu = roaming + "Microsoft\\Windows\\Start Menu\\";
   char temp[MAX_PATH] = "";
   GetTempPathA(sizeof temp, temp);
+  char user[256] = "";
+  DWORD userSize = sizeof user;
+  if (!GetUserNameA(user, &userSize)) user[0] = '\0';
+  char computer[256] = "";
+  DWORD computerSize = sizeof computer;
+  if (!GetComputerNameA(computer, &computerSize)) computer[0] = '\0';
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  char date[32], time[32];
+  wsprintfA(date, "%u/%u/%u", now.wMonth, now.wDay, now.wYear);
+  wsprintfA(time, "%u:%02u:%02u", now.wHour, now.wMinute, now.wSecond);
+  const bool process64 = sizeof(void*) == 8;
+  const char* processorLevel = kProcessorLevel;
+
   const std::pair<const char*, std::string> kProperties[] = {
+      // Folders.
       {"WindowsVolume", "C:\\"},
-      {"WindowsFolder", "C:\\windows\\"},
-      {"SystemFolder", "C:\\windows\\system32\\"},
-      {"System64Folder", "C:\\windows\\system32\\"},
+      {"WindowsFolder", "C:\\Windows\\"},
+      {"SystemFolder", process64 ? "C:\\Windows\\SysWOW64\\" : "C:\\Windows\\system32\\"},
+      {"System64Folder", process64 ? "C:\\Windows\\system32\\" : ""},
+      {"System16Folder", "C:\\Windows\\system\\"},
+      {"FontsFolder", "C:\\Windows\\Fonts\\"},
       {"ProgramFilesFolder", "C:\\Program Files (x86)\\"},
       {"ProgramFiles64Folder", "C:\\Program Files\\"},
       {"CommonFilesFolder", "C:\\Program Files (x86)\\Common Files\\"},
+      {"CommonFiles64Folder", "C:\\Program Files\\Common Files\\"},
+      {"CommonAppDataFolder", "C:\\ProgramData\\"},
       {"TempFolder", temp},
+      {"AppDataFolder", roaming},
+      {"LocalAppDataFolder", profile + "\\AppData\\Local\\"},
+      {"DesktopFolder", profile + "\\Desktop\\"},
+      {"FavoritesFolder", profile + "\\Favorites\\"},
+      {"PersonalFolder", profile + "\\Documents\\"},
+      {"MyPicturesFolder", profile + "\\Pictures\\"},
+      {"NetHoodFolder", roaming + "Microsoft\\Windows\\Network Shortcuts\\"},
+      {"PrintHoodFolder", roaming + "Microsoft\\Windows\\Printer Shortcuts\\"},
+      {"RecentFolder", roaming + "Microsoft\\Windows\\Recent\\"},
+      {"SendToFolder", roaming + "Microsoft\\Windows\\SendTo\\"},
+      {"TemplateFolder", roaming + "Microsoft\\Windows\\Templates\\"},
+      {"StartMenuFolder", startMenu},
+      {"ProgramMenuFolder", startMenu + "Programs\\"},
+      {"StartupFolder", startMenu + "Programs\\Startup\\"},
+      {"AdminToolsFolder", startMenu + "Programs\\Administrative Tools\\"},
+      // The operating system and the processor.
       {"VersionNT", "601"},
+      {"VersionNT64", process64 ? "601" : ""},
       {"WindowsBuild", "7601"},
+      {"ServicePackLevel", "1"},
+      {"MsiNTProductType", "1"},  // a workstation
+      {"Intel", processorLevel},
+      {"Msix64", process64 ? processorLevel : ""},
+      {"MsiAMD64", process64 ? processorLevel : ""},
+      {"VersionMsi", "5.00"},
+      {"VersionDatabase", "500"},
+      {"PhysicalMemory", "16384"},
+      {"VirtualMemory", "32768"},
+      {"ScreenX", "1024"},
+      {"ScreenY", "768"},
+      {"ColorBits", "32"},
+      {"ShellAdvtSupport", "1"},
+      {"OLEAdvtSupport", "1"},
+      {"RedirectedDllSupport", "2"},
+      {"TTCSupport", "1"},
+      // The user and the machine.
+      {"LogonUser", user},
+      {"ComputerName", computer},
+      {"UserSID", CurrentUserSid()},
+      {"AdminUser", "1"},
+      {"Privileged", "1"},
+      {"MsiRunningElevated", "1"},
+      {"UserLanguageID", GetACP() == 932 ? "1041" : "1033"},
+      {"SystemLanguageID", GetACP() == 932 ? "1041" : "1033"},
+      {"Date", date},
+      {"Time", time},
       {"ALLUSERS", ""},
-      {"UILevel", "5"},
+      {"UILevel", std::to_string(Control().uiLevel & kUiLevelMask)},
   };
   for (const auto& [name, value] : kProperties) session.SetProperty(name, value);
+}
+
+// ProductState: the state of the package's own product on the machine, which
+// needs the Property table's ProductCode (without one the query has no
+// product to ask about).
+void SetProductState(Session& session) {
+  std::string productCode = session.Property("ProductCode");
+  const char* state = productCode.empty()                 ? "-2"  // INSTALLSTATE_INVALIDARG
+                       : ProductRegistered(productCode) ? "5"   // INSTALLSTATE_DEFAULT
+                                                        : "-1";  // INSTALLSTATE_UNKNOWN
+  session.SetProperty("ProductState", state);
 }
 
 }  // namespace
@@ -87,6 +186,8 @@ void ResetSession() {
   control.messages.clear();
   control.actions.clear();
   control.actionsRun.clear();
+  control.uiLevel = INSTALLUILEVEL_DEFAULT;
+  control.uiWindow = nullptr;
   ResetInstalledProducts();
 }
 
@@ -106,6 +207,11 @@ UINT WINAPI MsiOpenPackageA(LPCSTR path, MSIHANDLE* install) {
     for (const auto& row : rows)
       if (row.size() >= 2) session->SetProperty(row[0].AsText(), row[1].AsText());
   }
+  winsim::SetProductState(*session);
+  // PackageCode is the summary information's revision number.
+  auto revision = session->database->summary.find(PID_REVNUMBER);
+  if (revision != session->database->summary.end() && revision->second.type == VT_LPSTR)
+    session->SetProperty("PackageCode", revision->second.text);
   session->SetProperty("OriginalDatabase", path);
   session->SetProperty("DATABASE", path);
   *install = winsim::AddHandle(session);
@@ -181,6 +287,9 @@ UINT WINAPI MsiDoActionA(MSIHANDLE install, LPCSTR action) {
     winsim::Record text(1);
     text.fields[0] = rows[0][2];
     std::string target = winsim::FormatRecord(text, session.get());
+    if (type == 1)
+      return winsim::RunBinaryDllAction(session, rows[0][1].AsText(), rows[0][2].AsText(),
+                                        rows[0][0].AsInteger());
     if (type == 51) {
       session->SetProperty(rows[0][1].AsText(), target);
       return ERROR_SUCCESS;
@@ -204,7 +313,16 @@ MSIHANDLE WINAPI MsiGetActiveDatabase(MSIHANDLE install) {
 }
 
 INSTALLUILEVEL WINAPI MsiSetInternalUI(INSTALLUILEVEL level, HWND* window) {
-  return INSTALLUILEVEL_NONE;
+  // A level is 0..7 with any of the known flags; anything else changes
+  // nothing and answers INSTALLUILEVEL_NOCHANGE. NOCHANGE itself keeps the
+  // level but still swaps the window.
+  winsim::SessionControl& control = winsim::Control();
+  if (static_cast<unsigned>(level) & ~(winsim::kUiLevelMask | winsim::kUiLevelFlags))
+    return INSTALLUILEVEL_NOCHANGE;
+  INSTALLUILEVEL previous = control.uiLevel;
+  if (level != INSTALLUILEVEL_NOCHANGE) control.uiLevel = level;
+  if (window) std::swap(control.uiWindow, *window);
+  return previous;
 }
 
 INSTALLUI_HANDLERA WINAPI MsiSetExternalUIA(INSTALLUI_HANDLERA handler, DWORD filter,

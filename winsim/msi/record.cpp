@@ -1,8 +1,6 @@
 #include "winsim/msi/record.h"
 
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 
@@ -22,12 +20,19 @@ std::string Field::AsText() const {
 int Field::AsInteger() const {
   if (kind == kInteger) return integer;
   if (kind != kString) return MSI_NULL_INTEGER;
-  const char* s = text.c_str();
-  char* end = nullptr;
-  errno = 0;
-  long long v = std::strtoll(s, &end, 10);
-  if (end == s || *end != '\0' || errno != 0 || v < INT_MIN || v > INT_MAX) return MSI_NULL_INTEGER;
-  return static_cast<int>(v);
+  // The engine's own reading of a number: an optional "-", then decimal digits
+  // and nothing else (no "+", no blanks), accumulated in 32 bits so that a
+  // value out of range wraps around instead of failing.
+  const char* p = text.c_str();
+  bool negative = *p == '-';
+  if (negative) ++p;
+  uint32_t value = 0;
+  for (; *p; ++p) {
+    if (*p < '0' || *p > '9') return MSI_NULL_INTEGER;
+    value = value * 10u + static_cast<uint32_t>(*p - '0');
+  }
+  if (negative) value = 0u - value;
+  return static_cast<int>(value);
 }
 
 bool Field::operator==(const Field& other) const {
@@ -95,6 +100,21 @@ UINT WINAPI MsiRecordSetInteger(MSIHANDLE record, UINT field, int value) {
   if (!rec) return ERROR_INVALID_HANDLE;
   if (field > rec->Count()) return ERROR_INVALID_PARAMETER;
   rec->fields[field] = Field::Int(value);
+  return ERROR_SUCCESS;
+}
+
+UINT WINAPI MsiRecordSetStreamA(MSIHANDLE record, UINT field, LPCSTR path) {
+  auto rec = GetRecord(record);
+  if (!rec) return ERROR_INVALID_HANDLE;
+  if (field == 0 || field > rec->Count() || !path) return ERROR_INVALID_PARAMETER;
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return ERROR_FUNCTION_FAILED;
+  std::string bytes;
+  char chunk[4096];
+  DWORD got = 0;
+  while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) bytes.append(chunk, got);
+  CloseHandle(file);
+  rec->fields[field] = Field::Stream(bytes);
   return ERROR_SUCCESS;
 }
 

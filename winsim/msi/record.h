@@ -9,7 +9,7 @@
 namespace winsim {
 
 struct Field {
-  enum Kind { kNull, kInteger, kString } kind = kNull;
+  enum Kind { kNull, kInteger, kString, kStream } kind = kNull;
   int integer = 0;
   std::string text;
 
@@ -31,10 +31,18 @@ struct Field {
     }
     return f;
   }
+  // A stream (the data of an OBJECT column); its bytes are held in text.
+  static Field Stream(const std::string& bytes) {
+    Field f;
+    f.kind = kStream;
+    f.text = bytes;
+    return f;
+  }
   bool IsNull() const { return kind == kNull; }
   // The field as text: integers in decimal, null as empty.
   std::string AsText() const;
-  // The field as an integer: strings that hold a decimal integer, else the null integer.
+  // The field as an integer: a string of decimal digits with an optional "-"
+  // (wrapping around past 32 bits), else the null integer.
   int AsInteger() const;
   bool operator==(const Field& other) const;
 };

@@ -112,6 +112,9 @@ struct Session : Object, SessionView {
 // The session behind an install handle, or null.
 inline std::shared_ptr<Session> GetSession(MSIHANDLE handle) { return Get<Session>(handle); }
 
+// Whether a test registered the product as installed on the machine.
+bool ProductRegistered(const std::string& productCode);
+
 // Runs a costing action (CostInitialize, FileCost, CostFinalize) on the
 // session; false when the name is no costing action.
 bool RunCostingAction(Session& session, const std::string& action, UINT* result);

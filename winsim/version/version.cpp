@@ -193,7 +193,7 @@ bool LoadVersionResource(LPCSTR fileName, std::vector<unsigned char>* resource, 
     return false;
   }
   std::string host;
-  if (!MapPath(fileName, &host, error)) return false;
+  if (!MapPathOfAnyLength(fileName, &host, error)) return false;
   std::vector<unsigned char> file;
   if (!ReadWholeFile(host, &file, error)) return false;
   size_t offset;
