@@ -118,6 +118,16 @@ def check_install(r, prefix, log, code, package_type, scenario):
     r.equal("install: CostFinalize runs only through the actions that stand for it",
             parents, ["RemoveFileTree", "SystemStateBetweenCostFinalize"])
 
+    # INI repair: the IniFile row that adds a tag is listed for the deferred
+    # FixIniFile, which leaves every tag of the value once.
+    check_actions(r, log, "install", {"SetFixIniFile": q.SUCCEEDED, "FixIniFile." + C: q.SUCCEEDED})
+    fix_list = log.prop("FixIniFile." + C)
+    r.check("install: SetFixIniFile lists the Windows folder's qvatags.ini",
+            fix_list.lower().startswith("[file]=c:\\windows\\qvatags.ini"), fix_list)
+    tags = [line for line in prefix.host_path(q.TAGS_INI).read_text().splitlines()
+            if line.startswith("Tags=")]
+    r.equal("install: FixIniFile removed the duplicate tag", tags, ["Tags=" + q.TAGS_REPAIRED])
+
     # Properties the actions set, as the engine's final property dump shows them.
     expected = {
         "HlType": package_type,
