@@ -4,6 +4,9 @@
 #include <string>
 
 #include "tests/fixture.h"
+#ifndef _WIN32
+#include "winsim/control.h"
+#endif
 
 using namespace viduzo_test;
 
@@ -36,6 +39,8 @@ TEST_F(AdminPathTest, MarkRecordsEachListedPathAgainstItsFolder) {
     return s;
   }();
   SetProp(h, "LOWERDIR", lower);  // folders compare with case
+  SetProp(h, "WINDIR", windows);                                   // the folder itself
+  SetProp(h, "LONGPATH", windows + std::string(260, 'x'));         // does not fit 260 bytes
   const std::string c = "INSTALLDIR=[CommonFilesFolder]Velmar\\QVA\\;";
   const std::string a = "DATADIR=[AppDataFolder]Velmar\\;";
   const struct {
@@ -51,6 +56,8 @@ TEST_F(AdminPathTest, MarkRecordsEachListedPathAgainstItsFolder) {
       {"ELSEWHERE;LOWERDIR;NOTSET;DATADIR;", "Nothing", a},
       {"", "Nothing", "Nothing"},
       {"INSTALLDIR;INSTALLDIR;", "Nothing", c + c},
+      {"WINDIR;", "Nothing", "WINDIR=[WindowsFolder];"},
+      {"LONGPATH;DATADIR;", "Nothing", a},
   };
   for (const auto& k : cases) {
     SetProp(h, "AdminPathProperties", k.names);
@@ -59,6 +66,56 @@ TEST_F(AdminPathTest, MarkRecordsEachListedPathAgainstItsFolder) {
     EXPECT_EQ(GetProp(h, kList), k.expected) << k.names;
   }
 }
+
+TEST_F(AdminPathTest, AnUnreadableFolderEndsTheSearch) {
+  // The first system folder does not fit its buffer: no folder is found.
+  SetProp(h, "AdminToolsFolder", "C:\\" + std::string(300, 'a') + "\\");
+  SetProp(h, "INSTALLDIR", common + "Velmar\\");
+  SetProp(h, "AdminPathProperties", "INSTALLDIR;");
+  SetProp(h, kList, "Nothing");
+  EXPECT_EQ(CallAction(h, "Mark2UpdateAdminProperty"), 0u);
+  EXPECT_EQ(GetProp(h, kList), "Nothing");
+}
+
+TEST(AdminPathActions, WithoutAnInstallHandle) {
+  // Nothing can be read: each action gives its result for an unreadable input.
+  EXPECT_EQ(CallAction(0, "Mark2UpdateAdminProperty"), 1627u);
+  EXPECT_EQ(CallAction(0, "UpdateAdminProperty"), static_cast<UINT>(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(CallAction(0, "SetFixIniFile"), 1627u);
+  EXPECT_EQ(CallAction(0, "FixIniFile"), 1627u);
+  EXPECT_EQ(CallAction(0, "PrepareAppSearch"), 1603u);
+}
+
+#ifndef _WIN32
+TEST_F(AdminPathTest, LongNamesAndFailedAllocations) {
+  const std::string longest(255, 'M'), tooLong(256, 'N');
+  SetProp(h, longest, windows + "m\\");
+  SetProp(h, tooLong, windows + "n\\");
+  SetProp(h, "DATADIR", appData + "Velmar\\");
+  SetProp(h, "AdminPathProperties", tooLong + ";" + longest + ";DATADIR;");
+  SetProp(h, kList, "Nothing");
+  EXPECT_EQ(CallAction(h, "Mark2UpdateAdminProperty"), 0u);
+  EXPECT_EQ(GetProp(h, kList), longest + "=[WindowsFolder]m\\;DATADIR=[AppDataFolder]Velmar\\;");
+
+  // The list of names, then ADMINPATH2MODIFY, then the resolved text cannot be had.
+  SetProp(h, "AdminPathProperties", "DATADIR;");
+  SetProp(h, kList, "Nothing");
+  winsim::FailHeapAllocation(0);
+  EXPECT_EQ(CallAction(h, "Mark2UpdateAdminProperty"), 1627u);
+  winsim::FailHeapAllocation(1);
+  EXPECT_EQ(CallAction(h, "Mark2UpdateAdminProperty"), 0u);
+  EXPECT_EQ(GetProp(h, kList), "Nothing");
+
+  SetProp(h, kList, "P=[WindowsFolder]a;Q=[WindowsFolder]b;");
+  winsim::FailHeapAllocation(0);
+  EXPECT_EQ(CallAction(h, "UpdateAdminProperty"), 1603u);
+  winsim::FailHeapAllocation(1);
+  EXPECT_EQ(CallAction(h, "UpdateAdminProperty"), 1603u);
+  EXPECT_EQ(GetProp(h, "P"), "");
+  EXPECT_EQ(GetProp(h, "Q"), "");
+  winsim::ResetHeapFailure();
+}
+#endif
 
 TEST_F(AdminPathTest, RoundTripFollowsAChangedFolder) {
   SetProp(h, "INSTALLDIR", common + "Velmar\\QVA\\");

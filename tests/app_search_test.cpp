@@ -100,13 +100,14 @@ TEST_F(AppSearchTest, PreferDefaultKeepsAValueAndUnorderedRowsWait) {
   RegSig("SigClient", kKey, "Client");
   RegSig("SigOther", kKey, "Other");
   Search("1", "CLIENTDIR", "SigClient", "1", "1");   // set on the command line: kept
-  Search("2", "OTHERDIR", "SigOther", "2", "0");     // 0 is as null: searched
+  Search("2", "OTHERDIR", "SigOther", "2", "0");     // 0 is as null: searched, value replaced
   Search("3", "LATER", "SigClient", "Null", "Null");  // unordered: left for the sequence
   Search("4", "EMPTYSIG", "", "3", "Null");          // no signature: no search
   Search("5", "", "SigOther", "4", "Null");          // no property: no search
   OwnSearch("OWN", "SigOther");
   MSIHANDLE h = pkg.Open();
   SetProp(h, "CLIENTDIR", "C:\\Chosen\\");
+  SetProp(h, "OTHERDIR", "C:\\Old\\");
   EXPECT_EQ(CallAction(h, "PrepareAppSearch"), 0u);
   EXPECT_EQ(GetProp(h, "CLIENTDIR"), "C:\\Chosen\\");
   EXPECT_EQ(GetProp(h, "OTHERDIR"), "found-other");
@@ -114,6 +115,22 @@ TEST_F(AppSearchTest, PreferDefaultKeepsAValueAndUnorderedRowsWait) {
   EXPECT_EQ(GetProp(h, "LATER"), "");
   EXPECT_EQ(QueryRows(h, "SELECT `Property`, `Signature_` FROM `AppSearch`"),
             (Rows{{"LATER", "SigClient"}, {"OWN", "SigOther"}}));
+}
+
+TEST_F(AppSearchTest, WithoutAppSearchNothingIsSearched) {
+  SetRegistryString(kKey, "Other", "found-other");
+  Package bare;
+  bare.Sql("CREATE TABLE `RegLocator` (`Signature_` CHAR(72) NOT NULL, `Root` SHORT NOT NULL, "
+           "`Key` CHAR(255) NOT NULL, `Name` CHAR(255), `Type` SHORT PRIMARY KEY `Signature_`)");
+  bare.Sql(std::string("INSERT INTO `RegLocator` (`Signature_`, `Root`, `Key`, `Name`, `Type`) "
+                       "VALUES ('SigOther', 1, '") + kKey + "', 'Other', 2)");
+  bare.Sql("CREATE TABLE `VmrAppSearch` (`Id` CHAR(72) NOT NULL, `Property` CHAR(72), "
+           "`Signature_` CHAR(72), `Order` SHORT, `PreferDefault` SHORT PRIMARY KEY `Id`)");
+  bare.Sql("INSERT INTO `VmrAppSearch` (`Id`, `Property`, `Signature_`, `Order`) "
+           "VALUES ('1', 'OTHERDIR', 'SigOther', 1)");
+  MSIHANDLE h = bare.Open();
+  EXPECT_EQ(CallAction(h, "PrepareAppSearch"), 0u);
+  EXPECT_EQ(GetProp(h, "OTHERDIR"), "");
 }
 
 TEST_F(AppSearchTest, WithoutTheTableNothingIsSearched) {

@@ -33,6 +33,8 @@ TEST(RemoveDuplicateListItems, ItemsCompareWithoutCaseAndLeadingBlanks) {
       {"", "", false},
       {"a,  a", "a", true},               // differs only by leading blanks
       {"a,\ta", "a", true},
+      {"a,\ra", "a", true},
+      {"a,\x08" "a", "a,\x08" "a", false},  // a control character that is no blank
       {"a,a ", "a,a ", false},            // trailing blanks stay part of the item
       {"B,b,b", "B", true},               // the first spelling is kept
       {"ab,b", "ab,b", false},            // "b" is no duplicate of "ab"
@@ -149,6 +151,11 @@ TEST_F(FixIniFileTest, ValueReadIsTraced) {
   EXPECT_EQ(Fix(Entry(ini, "S", "K")), 0u);
   ASSERT_EQ(winsim::DebugLines().size(), 1u);
   EXPECT_EQ(winsim::DebugLines()[0], "x,y,x");
+}
+
+TEST_F(FixIniFileTest, UnreadableDataFails) {
+  winsim::FailHeapAllocation(0);
+  EXPECT_EQ(Fix(Entry(dir + "x.ini", "S", "K")), 1627u);
 }
 
 TEST_F(FixIniFileTest, FailedAllocationsLeaveTheValueAlone) {
