@@ -1,12 +1,11 @@
 // Ordered application search: PrepareAppSearch hands VmrAppSearch rows to the
 // standard AppSearch action, and the standard search itself as the package
 // uses it (registry, INI and folder locators).
+#include <algorithm>
 #include <string>
 
 #include "tests/fixture.h"
 #ifndef _WIN32
-#include <algorithm>
-
 #include "winsim/control.h"
 #endif
 
@@ -115,6 +114,32 @@ TEST_F(AppSearchTest, PreferDefaultKeepsAValueAndUnorderedRowsWait) {
   EXPECT_EQ(GetProp(h, "LATER"), "");
   EXPECT_EQ(QueryRows(h, "SELECT `Property`, `Signature_` FROM `AppSearch`"),
             (Rows{{"LATER", "SigClient"}, {"OWN", "SigOther"}}));
+}
+
+TEST_F(AppSearchTest, TextsPastTheirBuffersAreUnreadable) {
+  // Property, signature and the current value are read into 256-byte buffers:
+  // 255 characters fit, 256 do not. A value that does not fit counts as not set.
+  SetRegistryString(kKey, "Other", "found-other");
+  AddVmrTable();
+  const std::string sig255(255, 'S'), sig256(256, 'T'), prop255(255, 'P'), prop256(256, 'Q');
+  RegSig(sig255, kKey, "Other");
+  RegSig(sig256, kKey, "Other");
+  Search("1", "FITS", sig255, "1", "Null");
+  Search("2", "TOOLONG", sig256, "2", "Null");
+  Search("3", prop255, "SigNone", "3", "Null");
+  Search("4", prop256, sig255, "4", "Null");
+  Search("5", "LONGVALUE", sig255, "5", "1");
+  MSIHANDLE h = pkg.Open();
+  SetProp(h, "LONGVALUE", std::string(256, 'v'));
+  EXPECT_EQ(CallAction(h, "PrepareAppSearch"), 0u);
+  EXPECT_EQ(GetProp(h, "TOOLONG"), "");
+  EXPECT_EQ(GetProp(h, prop256), "");
+#ifndef _WIN32
+  // Wine's engine runs the standard search for the first ordered row only.
+  EXPECT_EQ(GetProp(h, "FITS"), "found-other");
+  EXPECT_EQ(GetProp(h, "LONGVALUE"), "found-other");
+  EXPECT_EQ(std::count(winsim::ActionsRun().begin(), winsim::ActionsRun().end(), "AppSearch"), 3);
+#endif
 }
 
 TEST_F(AppSearchTest, WithoutAppSearchNothingIsSearched) {

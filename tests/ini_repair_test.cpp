@@ -1,6 +1,7 @@
 // INI repair: the list rule, the deferred FixIniFile over its entry list, and
 // the immediate SetFixIniFile that builds that list from IniFile rows.
 #include <string>
+#include <vector>
 
 #include "files/ini_repair.h"
 #include "tests/fixture.h"
@@ -119,6 +120,14 @@ TEST_F(FixIniFileTest, LongValueIsReadWhole) {
   EXPECT_EQ(Value(ini, "S", "K"), std::string(507, 'x') + ",a");
 }
 
+TEST_F(FixIniFileTest, BareFileNameIsInTheWindowsFolder) {
+  const std::string ini = GetProp(install, "WindowsFolder") + "q";
+  WriteFile(ini, "[S]\r\nK=a,A\r\n");
+  EXPECT_EQ(Fix(Entry("q", "S", "K")), 0u);
+  EXPECT_EQ(Value(ini, "S", "K"), "a");
+  DeleteFileA(ini.c_str());
+}
+
 TEST_F(FixIniFileTest, EntryListRules) {
   const std::string one = dir + "one.ini", two = dir + "two.ini";
   WriteFile(one, "[S]\r\nK=a,a\r\n");
@@ -146,11 +155,26 @@ TEST_F(FixIniFileTest, EntryListRules) {
 #ifndef _WIN32
 TEST_F(FixIniFileTest, ValueReadIsTraced) {
   const std::string ini = dir + "trace.ini";
-  WriteFile(ini, "[S]\r\nK=x,y,x\r\n");
+  WriteFile(ini, "[S]\r\nK=x,y,x\r\nOne=a\r\n");
   winsim::ClearDebugLines();
-  EXPECT_EQ(Fix(Entry(ini, "S", "K")), 0u);
-  ASSERT_EQ(winsim::DebugLines().size(), 1u);
-  EXPECT_EQ(winsim::DebugLines()[0], "x,y,x");
+  // A missing key reads as empty: nothing to trace.
+  EXPECT_EQ(Fix(Entry(ini, "S", "K") + "\x08" + Entry(ini, "S", "Missing") + "\x08" +
+                Entry(ini, "S", "One")),
+            0u);
+  EXPECT_EQ(winsim::DebugLines(), (std::vector<std::string>{"x,y,x", "a"}));
+}
+
+TEST_F(FixIniFileTest, FailedRereadFailsTheEntry) {
+  const std::string ini = dir + "reread.ini";
+  const std::string text = "[S]\r\nK=" + std::string(600, 'x') + ",a,a\r\n";
+  WriteFile(ini, text);
+  // Heap requests: the CustomActionData, the 512-byte buffer, the larger one.
+  winsim::FailHeapAllocation(2);
+  EXPECT_EQ(Fix(Entry(ini, "S", "K")), 1627u);
+  winsim::FailHeapAllocation(1);
+  EXPECT_EQ(Fix(Entry(ini, "S", "K")), 1627u);
+  winsim::ResetHeapFailure();
+  EXPECT_EQ(ReadWholeFile(ini), text);
 }
 
 TEST_F(FixIniFileTest, UnreadableDataFails) {
@@ -202,12 +226,17 @@ TEST_F(SetFixIniFileTest, ListsAddTagRowsWithTheirResolvedNames) {
   Row("LongFolder", "client.ini", "LONGDIR", "Client", "K", 3);
   Row("Removed", "client.ini", "INIDIR", "Client", "Gone", 4);
   pkg.Property("INIDIR", dir).Property("SECT", "Main").Property("KEYNAME", "Key");
-  pkg.Property("LONGDIR", "C:\\" + std::string(257, 'd') + "\\");
+  Row("FullFolder", "full.ini", "FULLDIR", "Client", "K", 3);
+  // Folder values are read into 260 bytes: 259 characters fit, 260 do not.
+  pkg.Property("LONGDIR", "C:\\" + std::string(256, 'd') + "\\");
+  pkg.Property("FULLDIR", "C:\\" + std::string(255, 'f') + "\\");
   MSIHANDLE h = pkg.Open();
   EXPECT_EQ(CallAction(h, "SetFixIniFile"), 0u);
   const std::string windows = GetProp(h, "WindowsFolder");
-  EXPECT_EQ(GetProp(h, kFixIniData), Entry(dir + "client.ini", "Main", "Tags") + "\x08" +
-                                          Entry(windows + "win.ini", "Fonts", "Keyx"));
+  EXPECT_EQ(GetProp(h, kFixIniData),
+            Entry(dir + "client.ini", "Main", "Tags") + "\x08" +
+                Entry(windows + "win.ini", "Fonts", "Keyx") + "\x08" +
+                Entry("C:\\" + std::string(255, 'f') + "\\full.ini", "Client", "K"));
 }
 
 TEST_F(SetFixIniFileTest, RepairsWhatTheListNames) {
