@@ -40,7 +40,8 @@ TEST_F(AdminPathTest, MarkRecordsEachListedPathAgainstItsFolder) {
   }();
   SetProp(h, "LOWERDIR", lower);  // folders compare with case
   SetProp(h, "WINDIR", windows);                                   // the folder itself
-  SetProp(h, "LONGPATH", windows + std::string(260, 'x'));         // does not fit 260 bytes
+  // Paths are read into 260 bytes: 260 characters do not fit.
+  SetProp(h, "LONGPATH", windows + std::string(260 - windows.size(), 'x'));
   const std::string c = "INSTALLDIR=[CommonFilesFolder]Velmar\\QVA\\;";
   const std::string a = "DATADIR=[AppDataFolder]Velmar\\;";
   const struct {
