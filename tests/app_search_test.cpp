@@ -124,6 +124,7 @@ TEST_F(AppSearchTest, TextsPastTheirBuffersAreUnreadable) {
   const std::string sig255(255, 'S'), sig256(256, 'T'), prop255(255, 'P'), prop256(256, 'Q');
   RegSig(sig255, kKey, "Other");
   RegSig(sig256, kKey, "Other");
+  RegSig(std::string(255, 'T'), kKey, "Other");  // what a cut signature would name
   Search("1", "FITS", sig255, "1", "Null");
   Search("2", "TOOLONG", sig256, "2", "Null");
   Search("3", prop255, "SigNone", "3", "Null");
@@ -138,8 +139,19 @@ TEST_F(AppSearchTest, TextsPastTheirBuffersAreUnreadable) {
   // Wine's engine runs the standard search for the first ordered row only.
   EXPECT_EQ(GetProp(h, "FITS"), "found-other");
   EXPECT_EQ(GetProp(h, "LONGVALUE"), "found-other");
+  EXPECT_EQ(GetProp(h, std::string(255, 'Q')), "");  // no search under a cut name
   EXPECT_EQ(std::count(winsim::ActionsRun().begin(), winsim::ActionsRun().end(), "AppSearch"), 3);
 #endif
+}
+
+TEST_F(AppSearchTest, OneCharacterNamesAreNames) {
+  SetRegistryString(kKey, "Other", "found-other");
+  AddVmrTable();
+  RegSig("S", kKey, "Other");
+  Search("1", "X", "S", "1", "Null");
+  MSIHANDLE h = pkg.Open();
+  EXPECT_EQ(CallAction(h, "PrepareAppSearch"), 0u);
+  EXPECT_EQ(GetProp(h, "X"), "found-other");
 }
 
 TEST_F(AppSearchTest, WithoutAppSearchNothingIsSearched) {
