@@ -121,6 +121,21 @@ def check_install(r, prefix, log, code, package_type, scenario):
     r.equal("install: CostFinalize runs only through the actions that stand for it",
             parents, ["RegisterLNK2Type", "RemoveFileTree", "SystemStateBetweenCostFinalize"])
 
+    # INI repair: the IniFile row that adds a tag is listed for the deferred
+    # FixIniFile, which leaves every tag of the value once. The log shows a
+    # deferred action twice (scheduled, then run), and its property dump
+    # formats values, so the list's "[FILE]=" markers are gone there.
+    check_actions(r, log, "install", {"SetFixIniFile": q.SUCCEEDED})
+    deferred = log.results("FixIniFile." + C)
+    r.check("install: FixIniFile.%s is scheduled, runs and succeeds" % C,
+            len(deferred) == 2 and all(x == q.SUCCEEDED for x in deferred), "results %r" % deferred)
+    fix_list = log.prop("FixIniFile." + C)
+    r.check("install: SetFixIniFile lists the Windows folder's qvatags.ini",
+            "c:\\windows\\qvatags.ini" in fix_list.lower(), fix_list)
+    tags = [line for line in prefix.host_path(q.TAGS_INI).read_text().splitlines()
+            if line.startswith("Tags=")]
+    r.equal("install: FixIniFile removed the duplicate tag", tags, ["Tags=" + q.TAGS_REPAIRED])
+
     # Properties the actions set, as the engine's final property dump shows them.
     expected = {
         "HlType": package_type,

@@ -180,6 +180,13 @@ OLD_KEYSTORE_FILES = ["client.key", "session.tmp", "cacerts\\root.pem",
                       "cacerts\\velmar-ca.crt", "backup\\root-2019.pem"]
 OLD_KEYSTORE_KEPT = ["backup\\root-2019.pem"]
 
+# An INI list that earlier installations of the launcher tagged twice (the
+# second time in other case); the package's IniFile row adds "hublane" to it
+# again and FixIniFile must leave each tag once.
+TAGS_INI = "C:\\windows\\qvatags.ini"
+TAGS_PLANTED = "hublane,agent,Hublane"
+TAGS_REPAIRED = "hublane,agent"
+
 # What the client writes at run time; the package removes it on uninstall.
 RUNTIME_FILES = ["logs\\session.log", "logs\\trace.tmp", "wfcrun.tmp"]
 
@@ -200,6 +207,7 @@ def plant_earlier_installation(prefix):
     write(CLIENT_DIR + "HOSTCFG.INI", config)
     write(CONFIG_CACHE + "cache.dat", "cached bitmaps\n")
     write("C:\\ZNCNAME.INI", "[ZNClient]\nClientName=%s\n" % EARLIER_CLIENT_NAME)
+    write(TAGS_INI, "[Launchers]\nTags=%s\n" % TAGS_PLANTED)
 
     def reg_string(value):
         return '"%s"' % value.replace("\\", "\\\\").replace('"', '\\"')

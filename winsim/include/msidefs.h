@@ -19,3 +19,14 @@
 #define PID_CHARCOUNT 16
 #define PID_APPNAME 18
 #define PID_SECURITY 19
+
+// Locator types of RegLocator, IniLocator and CompLocator, and the registry
+// roots of RegLocator.
+#define msidbLocatorTypeDirectory 0x00000000
+#define msidbLocatorTypeFileName 0x00000001
+#define msidbLocatorTypeRawValue 0x00000002
+#define msidbLocatorType64bit 0x00000010
+#define msidbRegistryRootClassesRoot 0
+#define msidbRegistryRootCurrentUser 1
+#define msidbRegistryRootLocalMachine 2
+#define msidbRegistryRootUsers 3

@@ -273,6 +273,8 @@ UINT WINAPI MsiDoActionA(MSIHANDLE install, LPCSTR action) {
   // Standard actions come before custom actions of the same name.
   UINT costing = ERROR_SUCCESS;
   if (winsim::RunCostingAction(*session, action, &costing)) return costing;
+  UINT search = ERROR_SUCCESS;
+  if (winsim::RunSearchAction(*session, action, &search)) return search;
 
   // Custom actions of the package: property setters (51) and error actions (19).
   std::vector<std::vector<winsim::Field>> rows;

@@ -119,4 +119,8 @@ bool ProductRegistered(const std::string& productCode);
 // session; false when the name is no costing action.
 bool RunCostingAction(Session& session, const std::string& action, UINT* result);
 
+// Runs the standard AppSearch action on the session (appsearch.cpp); false when
+// the name is not AppSearch.
+bool RunSearchAction(Session& session, const std::string& action, UINT* result);
+
 }  // namespace winsim
