@@ -44,6 +44,19 @@ void SetInstalledFeature(const std::string& productCode, const std::string& feat
                          INSTALLSTATE state);
 void ResetInstalledProducts();
 
+// Makes MsiGetPropertyA (reads) or MsiSetPropertyA (writes) of the property
+// `name` (the exact name) fail with ERROR_FUNCTION_FAILED once `afterSuccesses`
+// more such calls on it have succeeded, and every such call after that.
+// ResetSession lets them succeed again.
+void FailPropertyRead(const std::string& name, unsigned afterSuccesses = 0);
+void FailPropertyWrite(const std::string& name, unsigned afterSuccesses = 0);
+
+// Makes MsiViewModify inserts (modes 1 and 7) into `table` fail with
+// ERROR_FUNCTION_FAILED when field `field` of the record holds `value`, as an
+// engine that refuses a row would. ResetSession forgets them.
+void FailRowInsert(const std::string& table, UINT field, const std::string& value);
+void ResetRowInsertFailures();
+
 // ---- debug output, message boxes -------------------------------------------
 // Every OutputDebugStringA text, in order.
 const std::vector<std::string>& DebugLines();
@@ -65,6 +78,8 @@ void SetMessageBoxAnswer(int answer);
 // calls succeed.
 void FailHeapAllocation(unsigned afterSuccesses);
 void ResetHeapFailure();
+// True while the failure FailHeapAllocation asked for has not happened yet.
+bool HeapFailurePending();
 
 // ---- code page -------------------------------------------------------------
 // 1252 or 932; by default chosen from LC_ALL / LC_CTYPE / LANG like Wine does

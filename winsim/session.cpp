@@ -21,11 +21,23 @@ struct SessionControl {
   INSTALLUI_HANDLERA externalUi = nullptr;
   DWORD externalUiFilter = 0;
   LPVOID externalUiContext = nullptr;
+  // Property calls made to fail: the successes still to give, per name.
+  std::map<std::string, unsigned> failingReads;
+  std::map<std::string, unsigned> failingWrites;
 };
 
 SessionControl& Control() {
   static SessionControl control;
   return control;
+}
+
+// True when this call on the property is one the test made fail.
+bool CallFails(std::map<std::string, unsigned>& failing, const char* name) {
+  auto it = failing.find(name);
+  if (it == failing.end()) return false;
+  if (it->second == 0) return true;
+  --it->second;
+  return false;
 }
 
 // The standard actions of the installer; running one outside a real installation
@@ -87,7 +99,18 @@ void ResetSession() {
   control.messages.clear();
   control.actions.clear();
   control.actionsRun.clear();
+  control.failingReads.clear();
+  control.failingWrites.clear();
   ResetInstalledProducts();
+  ResetRowInsertFailures();
+}
+
+void FailPropertyRead(const std::string& name, unsigned afterSuccesses) {
+  Control().failingReads[name] = afterSuccesses;
+}
+
+void FailPropertyWrite(const std::string& name, unsigned afterSuccesses) {
+  Control().failingWrites[name] = afterSuccesses;
 }
 
 std::shared_ptr<Session> GetSession(MSIHANDLE handle) { return Get<Session>(handle); }
@@ -118,6 +141,7 @@ UINT WINAPI MsiGetPropertyA(MSIHANDLE install, LPCSTR name, LPSTR buffer, DWORD*
   auto session = winsim::GetSession(install);
   if (!session) return ERROR_INVALID_HANDLE;
   if (!name) return ERROR_INVALID_PARAMETER;
+  if (winsim::CallFails(winsim::Control().failingReads, name)) return ERROR_FUNCTION_FAILED;
   return winsim::CopyOut(session->Property(name), buffer, count);
 }
 
@@ -126,6 +150,7 @@ UINT WINAPI MsiSetPropertyA(MSIHANDLE install, LPCSTR name, LPCSTR value) {
   if (!session) return ERROR_INVALID_HANDLE;
   if (!name) return ERROR_INVALID_PARAMETER;
   if (!*name) return ERROR_FUNCTION_FAILED;
+  if (winsim::CallFails(winsim::Control().failingWrites, name)) return ERROR_FUNCTION_FAILED;
   session->SetProperty(name, value ? value : "");
   return ERROR_SUCCESS;
 }

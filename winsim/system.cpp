@@ -163,6 +163,11 @@ void ResetHeapFailure() {
   g_heapFailCountdown = -1;
 }
 
+bool HeapFailurePending() {
+  std::lock_guard<std::mutex> lock(g_heapMutex);
+  return g_heapFailCountdown >= 0;
+}
+
 }  // namespace winsim
 
 // ---- kernel32: memory ----------------------------------------------------------------
