@@ -67,7 +67,9 @@ bool RunConditionAction(MSIHANDLE hInstall, LPCSTR name, UINT* result) {
   return true;
 }
 
-// A growable path that a walk appends to and cuts back.
+// A growable path that a walk appends to and cuts back. A failed growth
+// releases the buffer: the row fails, and the cuts on the way out of the walk
+// find nothing to cut.
 struct PathBuffer {
   GrowableText buffer;
   bool Append(const char* first, const char* second = "") {
@@ -89,7 +91,9 @@ struct PathBuffer {
     Cut(slash ? static_cast<DWORD>(slash + 1 - path) : 0);
     return true;
   }
-  void Cut(DWORD length) { buffer.text[length] = '\0'; }
+  void Cut(DWORD length) {
+    if (buffer.text) buffer.text[length] = '\0';
+  }
   char* text() { return buffer.text; }
   bool Init() {
     if (!buffer.text && !GrowBuffer(&buffer.text, &buffer.size, kPathBuffer - 1)) return false;
