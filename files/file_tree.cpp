@@ -81,15 +81,18 @@ struct PathBuffer {
     return true;
   }
   DWORD Length() const { return static_cast<DWORD>(lstrlenA(buffer.text)); }
-  // A root that does not end in "\" names one file: its name goes to name and
-  // the buffer keeps the folder, backslash included.
-  bool SplitFileRoot(char (&name)[kColumnBuffer]) {
+  // A root that does not end in "\" names one file: the text after its last
+  // "\", whole, goes to name and the buffer keeps the folder, backslash
+  // included. kFailed when the name cannot be copied.
+  enum Split { kFolder, kFile, kFailed };
+  Split SplitFileRoot(GrowableText& name) {
     char* path = buffer.text;
-    if (path[0] == '\0' || EndsWithChar(path, '\\')) return false;
+    if (path[0] == '\0' || EndsWithChar(path, '\\')) return kFolder;
     char* slash = FindLastChar(path, '\\');
-    lstrcpynA(name, slash ? slash + 1 : path, kColumnBuffer);
-    Cut(slash ? static_cast<DWORD>(slash + 1 - path) : 0);
-    return true;
+    char* start = slash ? slash + 1 : path;
+    if (!name.Join(start, "")) return kFailed;
+    Cut(static_cast<DWORD>(start - path));
+    return kFile;
   }
   void Cut(DWORD length) {
     if (buffer.text) buffer.text[length] = '\0';
@@ -237,12 +240,16 @@ bool ScheduleRemoveTree(RemoveWalk& w) {
     return false;
   if (skip) return true;
 
-  char name[kColumnBuffer];
-  if (w.path.SplitFileRoot(name)) {
-    if (!EvaluateItemCondition(w.hInstall, w.fileCondition, kRemoveFileItem, name, &satisfied))
+  GrowableText name;
+  PathBuffer::Split split = w.path.SplitFileRoot(name);
+  if (split == PathBuffer::kFailed) return false;
+  if (split == PathBuffer::kFile) {
+    if (!EvaluateItemCondition(w.hInstall, w.fileCondition, kRemoveFileItem, name.text,
+                               &satisfied))
       return false;
     if (!satisfied) return true;
-    if (!InsertRow(w.removeFileView, {key, w.component, name, key}, w.mode, true)) return false;
+    if (!InsertRow(w.removeFileView, {key, w.component, name.text, key}, w.mode, true))
+      return false;
     return MsiSetPropertyA(w.hInstall, key, w.path.text()) == ERROR_SUCCESS;
   }
   char* path = w.path.text();
@@ -352,14 +359,17 @@ bool ScheduleMoveTree(MoveWalk& w) {
     return false;
   if (skip) return true;
 
-  char name[kColumnBuffer];
-  if (w.source.SplitFileRoot(name)) {
-    if (!EvaluateItemCondition(w.hInstall, w.fileCondition, kMoveFileItem, name, &satisfied))
+  GrowableText name;
+  PathBuffer::Split split = w.source.SplitFileRoot(name);
+  if (split == PathBuffer::kFailed) return false;
+  if (split == PathBuffer::kFile) {
+    if (!EvaluateItemCondition(w.hInstall, w.fileCondition, kMoveFileItem, name.text, &satisfied))
       return false;
     if (!satisfied) return true;
-    if (!InsertMoveRow(w, sourceKey, name, sourceKey, destinationFolder)) return false;
+    if (!InsertMoveRow(w, sourceKey, name.text, sourceKey, destinationFolder)) return false;
     if (MsiSetPropertyA(w.hInstall, sourceKey, w.source.text()) != ERROR_SUCCESS) return false;
-    RecordMovedFileTimes(w.hInstall, w.source.text(), w.destination.text(), name, w.timestamps);
+    RecordMovedFileTimes(w.hInstall, w.source.text(), w.destination.text(), name.text,
+                         w.timestamps);
     return true;
   }
 

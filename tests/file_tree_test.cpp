@@ -153,7 +153,6 @@ TEST_F(FileTreeTest, RemovalModes) {
         {"K4", "OldFiles", "", "K0", "2"}}, 2},
       {"file condition with keep folders", 16 | 3, "C VmrCoreRemoveFileFile >< \"x\"", false,
        true, {{"K1", "OldFiles", "x", "K0", "3"}}, 1},
-      {"single file root", 3, "", true, false, {{"K0", "OldFiles", "x", "K0", "3"}}, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.title);
@@ -177,6 +176,54 @@ TEST_F(FileTreeTest, RemovalModes) {
     EXPECT_EQ(Directories(h).size(), static_cast<std::size_t>(c.directories));
     if (c.singleFile) {
       EXPECT_EQ(GetProp(h, keys.Key("RM_FILE_", 0)), a);
+    }
+  }
+}
+
+// A root without a trailing backslash names one file, whatever the length or
+// the characters of its name: both walks schedule that file under its whole
+// name, with the folder in the generated key's property.
+TEST(FileTreeSingleFile, RootNamingOneFileUsesItsWholeName) {
+  const struct {
+    const char* title;
+    std::string name;
+    std::string fileCondition;
+  } cases[] = {
+      {"short name", "x.log", ""},
+      {"a name of 300 characters", std::string(296, 'n') + ".log", ""},
+      {"picked by the file condition", "keep.log", "c VmrCoreRemoveFileFile = \"keep.log\" OR "
+                                                   "VmrCoreMoveFileFile = \"keep.log\""},
+      {"refused by the file condition", "drop.log", "c VmrCoreRemoveFileFile = \"keep.log\""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.title);
+    Package p;
+    CreateTables(p);
+    RemoveRow(p, "T", 3, "", c.fileCondition);
+    MoveRow(p, "M", 1, c.fileCondition);
+    MSIHANDLE h = p.Open();
+    const std::string folder = TempFolder("single");
+    const std::string target = TempFolder("singletarget");
+    SetProp(h, "OLDDIR", folder + c.name);
+    SetProp(h, "NEWDIR", target);
+    EXPECT_EQ(CallAction(h, "RemoveFileTree"), 0u);
+    EXPECT_EQ(CallAction(h, "MoveFileTree"), 0u);
+    const bool picked = std::string(c.title) != "refused by the file condition";
+    Rows removals = QueryRows(h, "SELECT `FileName`, `InstallMode` FROM `RemoveFile`");
+    Rows moves = QueryRows(h, "SELECT `SourceName`, `DestName`, `Options` FROM `MoveFile`");
+    EXPECT_EQ(removals, picked ? (Rows{{c.name, "3"}}) : Rows());
+    EXPECT_EQ(moves, picked ? (Rows{{c.name, "", "1"}}) : Rows());
+    EXPECT_EQ(GetProp(h, "VmrCoreRemoveFileFile"), c.name);
+    EXPECT_EQ(GetProp(h, "VmrCoreMoveFileFile"), c.name);
+    // The row's key names the folder: the file's key for removal, the source
+    // key for moving.
+    for (const auto& [sql, prefix] :
+         {std::pair{"SELECT `FileKey`, `DirProperty` FROM `RemoveFile`", "RM"},
+          std::pair{"SELECT `FileKey`, `SourceFolder` FROM `MoveFile`", "MV"}}) {
+      for (const auto& row : QueryRows(h, sql)) {
+        EXPECT_EQ(row[0], row[1]) << prefix;
+        EXPECT_EQ(GetProp(h, row[0]), folder) << prefix;
+      }
     }
   }
 }
