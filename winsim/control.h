@@ -107,6 +107,11 @@ void FailDiskCall(char drive, DiskCall call, DWORD error);
 // Forgets every size and failure set.
 void ResetDisks();
 
+// Gives an existing file or folder the 8.3 name `shortName` (in upper case),
+// as SetFileShortNameA does on NTFS; it may even be one that equals the long
+// name without regard to case. False when there is no such entry.
+bool SetShortName(const std::string& windowsPath, const std::string& shortName);
+
 // The number of kernel handles (files, folders, searches, ...) open now.
 std::size_t OpenKernelHandleCount();
 

@@ -471,6 +471,19 @@ void NoteMoved(const std::string& from, const std::string& to) {
   }
 }
 
+bool SetShortName(const std::string& windowsPath, const std::string& shortName) {
+  std::string host = HostPath(windowsPath);
+  HostStat st;
+  int err;
+  if (!StatHost(host, &st, &err)) return false;
+  std::lock_guard<std::mutex> lock(g_mutex);
+  Entry* e = Lookup(host, st);
+  if (!e) return false;
+  e->shortName = Upper(FromUtf8(shortName));
+  e->shortNameAssigned = true;
+  return true;
+}
+
 bool SetEntryAttributes(const std::string& host, DWORD attributes, DWORD* error) {
   HostStat st;
   int err;
