@@ -157,8 +157,9 @@ const char* DifferentShortName(const WIN32_FIND_DATAA& entry) {
   return shortName;
 }
 
-// The name a RemoveFile or MoveFile row gives: "SHORT|Long name" when there is a
-// differing short name, else the long name; false when it is too long.
+// The name a RemoveFile or MoveFile row gives: "SHORT|Long name" with a short
+// name, else the long name; false when it is too long. Removal passes any short
+// name the entry has, moving only a differing one.
 bool RowFileName(const WIN32_FIND_DATAA& entry, const char* shortName,
                  char (&name)[kColumnBuffer]) {
   int longLength = lstrlenA(entry.cFileName);
@@ -287,7 +288,8 @@ bool ScheduleRemoveTree(RemoveWalk& w) {
       return false;
     if (!satisfied) continue;
     char name[kColumnBuffer];
-    if (!RowFileName(entry, shortName, name)) return false;
+    const char* anyShortName = entry.cAlternateFileName[0] ? entry.cAlternateFileName : nullptr;
+    if (!RowFileName(entry, anyShortName, name)) return false;
     char trace[kColumnBuffer + 64];
     wsprintfA(trace, "Scheduleing the file %s for removal.", name);
     OutputDebugStringA(trace);

@@ -11,6 +11,10 @@
 #include "tests/fixture.h"
 #include "tests/pe_image.h"
 
+#ifndef _WIN32
+#include "winsim/control.h"
+#endif
+
 using namespace viduzo_test;
 
 namespace {
@@ -238,37 +242,69 @@ std::string ShortName(const std::string& path) {
   return data.cAlternateFileName;
 }
 
-TEST_F(FileTreeTest, FilesPickedByLongOrShortName) {
+// Files picked by their long or short name. Removal retries a refused long name
+// with a differing short name; moving asks a differing short name to pass as
+// well. Removal writes "SHORT|long" whenever a short name exists, moving only
+// for a differing one.
+TEST(FileTreeNames, FilesPickedByLongOrShortName) {
   const std::string a = TempFolder("names");
   WriteFile(a + "Long Name.txt", "l");
   WriteFile(a + "plain.txt", "p");
   const std::string shortName = ShortName(a + "Long Name.txt");
   ASSERT_FALSE(shortName.empty()) << "a long name always has a short one";
+  ASSERT_EQ(ShortName(a + "plain.txt"), "");
+  const std::string longEntry = shortName + "|Long Name.txt";
+#ifndef _WIN32
+  // A short name equal to the long one but for case, as NTFS may keep.
+  WriteFile(a + "same.txt", "s");
+  ASSERT_TRUE(winsim::SetShortName(a + "same.txt", "SAME.TXT"));
+  const Rows same = {{"SAME.TXT|same.txt"}};
+  const Rows sameMoved = {{"same.txt"}};
+#else
+  const Rows same, sameMoved;
+#endif
+  auto plus = [](Rows rows, const Rows& more) {
+    rows.insert(rows.end(), more.begin(), more.end());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+  };
   struct Case {
+    const char* action;
     int mode;
     std::string condition;
-    Rows removals;  // without the folder row
+    Rows names;
   } cases[] = {
-      {3, "c VmrCoreRemoveFileFile >> \".txt\"",
-       {{"OldFiles", "plain.txt", "3"}, {"OldFiles", shortName + "|Long Name.txt", "3"}}},
+      {"RemoveFileTree", 3, "c VmrCoreRemoveFileFile >< \".txt\"",
+       plus({{"plain.txt"}, {longEntry}}, same)},
       // Picked by its short name alone: retried with the short name.
-      {3, "c VmrCoreRemoveFileFile = \"" + shortName + "\"",
-       {{"OldFiles", shortName + "|Long Name.txt", "3"}}},
+      {"RemoveFileTree", 3, "c VmrCoreRemoveFileFile = \"" + shortName + "\"", {{longEntry}}},
       // Long names only: no retry.
-      {3 | 32, "c VmrCoreRemoveFileFile = \"" + shortName + "\"", {}},
+      {"RemoveFileTree", 3 | 32, "c VmrCoreRemoveFileFile = \"" + shortName + "\"", {}},
+      // A short name that differs only in case is never tried.
+      {"RemoveFileTree", 3, "c VmrCoreRemoveFileFile = \"SAME.TXT\"", {}},
+      // The long name passes but the short one does not: left alone.
+      {"MoveFileTree", 0, "c VmrCoreMoveFileFile >< \".txt\"", plus({{"plain.txt"}}, sameMoved)},
+      {"MoveFileTree", 0, "c VmrCoreMoveFileFile ~>< \".TXT\"",
+       plus({{"plain.txt"}, {longEntry}}, sameMoved)},
+      // Picked by the short name alone: moving never retries.
+      {"MoveFileTree", 0, "c VmrCoreMoveFileFile = \"" + shortName + "\"", {}},
   };
   for (Case& c : cases) {
-    SCOPED_TRACE(c.condition);
+    SCOPED_TRACE(std::string(c.action) + " " + c.condition);
     Package p;
     CreateTables(p);
     RemoveRow(p, "T", c.mode, "", c.condition);
+    MoveRow(p, "M", 0, c.condition);
     MSIHANDLE h = p.Open();
     SetProp(h, "OLDDIR", a);
-    EXPECT_EQ(CallAction(h, "RemoveFileTree"), 0u);
-    Rows files = QueryRows(h, "SELECT `Component_`, `FileName`, `InstallMode` FROM `RemoveFile` "
-                              "WHERE `FileName` IS NOT NULL");
-    std::sort(c.removals.begin(), c.removals.end());
-    EXPECT_EQ(files, c.removals);
+    SetProp(h, "NEWDIR", TempFolder("target"));
+    EXPECT_EQ(CallAction(h, c.action), 0u);
+    const bool removal = std::string(c.action) == "RemoveFileTree";
+    Rows files = removal ? QueryRows(h, "SELECT `FileName` FROM `RemoveFile` WHERE `FileName` "
+                                        "IS NOT NULL")
+                         : QueryRows(h, "SELECT `SourceName` FROM `MoveFile`");
+    std::sort(c.names.begin(), c.names.end());
+    EXPECT_EQ(files, c.names);
   }
 }
 
