@@ -295,6 +295,96 @@ TEST_F(SystemStateTest, LoadedHiveLeavesCurrentUserAlone) {
 }
 #endif
 
+#ifndef _WIN32
+// Reads and writes that fail. A deciding property that cannot be read ends the
+// action at once (validation never runs: the error stays "untouched"); a write
+// that fails marks the action failed and the rest still runs. The path checks
+// and the entry checks share one validation flag, which a check whose property
+// cannot be read leaves as the check before left it. The agent's program
+// folder name is refused, so that "ran" is the program folder error.
+TEST(SystemStateFailures, ReadAndWriteFailuresAndTheSharedValidationFlag) {
+  const char* kScratch = "TEMP.71C5A0E8_94D2_4E6B_8A17_F3B25D0C69E4";
+  const char* kRestore = "RestorePassThroughKey.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
+  const char* kInvalidName = "ErrorClientNameInvalid.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
+  const char* kRan = "ErrorPFNameInvalid.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
+  struct Case {
+    const char* title;
+    const char* failRead;   // property whose reads fail ("" none)
+    unsigned readsFirst;    // reads that still succeed before
+    const char* failWrite;  // property whose writes fail ("" none)
+    std::string cachePath;  // PersistentCachePath in the configuration file
+    std::string logFile;    // LogFile in it
+    UINT result;
+    std::vector<std::pair<const char*, std::string>> after;
+    const char* agentPf = "bad/pf";
+  } cases[] = {
+      {"scratch write fails: the action fails, the path is not taken", "", 0, kScratch,
+       "D:\\Cache", "", 1603, {{kCache, "<cache>"}, {kLogFile, "<install>znclient.log"}}},
+      {"scratch read fails after a passed check: the flag stays valid", kScratch, 1, "",
+       "D:\\Cache", "C:\\log|bad", 0, {{kCache, "D:\\Cache"}, {kLogFile, "C:\\log|bad"}}},
+      {"scratch read fails after a refused check: the flag stays invalid", kScratch, 1, "",
+       "C:\\ca|che", "D:\\ok.log", 0, {{kCache, "<cache>"}, {kLogFile, "<unset>"}}},
+      {"client name unreadable after a refused path: the invalid-name error", "CLIENT_NAME", 0,
+       "", "C:\\ca|che", "", 0, {{kError, kInvalidName}}, "Agent"},
+      {"pass-through read fails: failure, and its copy is written empty", kPassThrough, 0, "",
+       "", "", 1603, {{kRestore, ""}, {kError, kRan}}},
+      {"pass-through copy write fails: failure, the rest runs", "", 0, kRestore, "", "", 1603,
+       {{kError, kRan}, {kLogFile, "<install>znclient.log"}}},
+      {"default user write fails: the action ends", "", 0, kCurrentUser, "", "", 1603,
+       {{kError, "untouched"}, {kCacheSize, "<unset>"}}},
+      {"UserSID unreadable: the action ends", "UserSID", 0, "", "", "", 1603,
+       {{kError, "untouched"}, {kCurrentUser, "<unset>"}}},
+      {"HlType unreadable: the action ends", "HlType", 0, "", "", "", 1603,
+       {{kError, "untouched"}, {kCacheSize, "<unset>"}}},
+      {"cache folder unreadable: the action ends", kCache, 0, "", "", "", 1603,
+       {{kError, "untouched"}, {kCacheSize, "<unset>"}}},
+      {"cache size write fails: failure, the rest runs", "", 0, kCacheSize, "", "", 1603,
+       {{kCacheBmp, "8192"}, {kError, kRan}}},
+      {"bitmap write fails: failure, the rest runs", "", 0, kCacheBmp, "", "", 1603,
+       {{kCacheSize, "30000000"}, {kLogFile, "<install>znclient.log"}}},
+      {"cache write after a passed check fails: failure, the rest runs", "", 0, kCache,
+       "D:\\Cache", "", 1603, {{kLogFile, "<install>znclient.log"}, {kError, kRan}}},
+      {"taken log write fails: failure, the rest runs", "", 0, kLogFile, "", "D:\\ok.log", 1603,
+       {{kLogFile32, ""}, {kError, kRan}}},
+      {"default log write fails: the action ends", "", 0, kLogFile, "", "", 1603,
+       {{kError, "untouched"}, {kLogFile32, "<unset>"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.title);
+    Package p;
+    MSIHANDLE h = p.Open();
+    const std::string install = TempFolder("qva");
+    // A cache folder on no disk: the default size is the fixed 30000000.
+    const std::string cache = "Q:\\nowhere\\cache\\";
+    SetProp(h, "HlType", "MSI_ALL");
+    SetProp(h, "UserSID", "S-1-5-21-1-2-3-999");  // no such hive
+    SetProp(h, "CLIENT_NAME", "CLIENT01");
+    SetProp(h, kLauncherPf, "Hublane");
+    SetProp(h, kAgentPf, c.agentPf);
+    SetProp(h, kCore, install);
+    SetProp(h, kCache, cache);
+    for (const char* name : {kLogFile, kLogFile32, kCacheSize, kCacheBmp, kCurrentUser})
+      SetProp(h, name, "<unset>");
+    SetProp(h, kError, "untouched");
+    const std::string ini = install + "HOSTCFG.INI";
+    if (!c.cachePath.empty())
+      WritePrivateProfileStringA("ZNClient", "PersistentCachePath", c.cachePath.c_str(), ini.c_str());
+    if (!c.logFile.empty())
+      WritePrivateProfileStringA("ZNClient", "LogFile", c.logFile.c_str(), ini.c_str());
+    if (*c.failRead) winsim::FailPropertyRead(c.failRead, c.readsFirst);
+    if (*c.failWrite) winsim::FailPropertyWrite(c.failWrite);
+
+    EXPECT_EQ(CallAction(h, "GetSystemState"), c.result);
+    winsim::ResetSession();
+    for (const auto& [name, value] : c.after) {
+      std::string expected = value == "<cache>" ? cache : value;
+      if (expected.rfind("<install>", 0) == 0) expected = install + expected.substr(9);
+      EXPECT_EQ(GetProp(h, name), expected) << name;
+    }
+  }
+}
+#endif
+
 TEST_F(SystemStateTest, PrivateDirectoryPropertiesCleared) {
   pkg.Table("Directory");
   const struct {
