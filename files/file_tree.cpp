@@ -325,6 +325,21 @@ struct MoveWalk {
   TimestampList timestamps;
 };
 
+// A condition that can see the time-stamp list: an action, which may read or
+// change any property, or an installer condition that names the list.
+bool CanSeeTimestamps(LPCSTR condition) {
+  return condition && (HasHead(condition, 'a') ||
+                       (HasHead(condition, 'c') && FindText(condition + 2, kTimestamps)));
+}
+
+// Tests a condition of the move walk, writing the kept time stamps first when
+// the condition could see them.
+bool TestMoveCondition(MoveWalk& w, LPCSTR condition, LPCSTR item, LPCSTR value,
+                       bool* satisfied) {
+  if (CanSeeTimestamps(condition)) w.timestamps.Flush(w.hInstall);
+  return EvaluateItemCondition(w.hInstall, condition, item, value, satisfied);
+}
+
 bool InsertMoveRow(MoveWalk& w, LPCSTR key, LPCSTR name, LPCSTR sourceKey,
                    LPCSTR destinationFolder) {
   return InsertRow(w.moveFileView, {key, w.component, name, nullptr, sourceKey, destinationFolder},
@@ -333,7 +348,7 @@ bool InsertMoveRow(MoveWalk& w, LPCSTR key, LPCSTR name, LPCSTR sourceKey,
 
 bool ScheduleMoveTree(MoveWalk& w) {
   bool satisfied = false;
-  if (!EvaluateItemCondition(w.hInstall, w.directoryCondition, kMoveDirectoryItem,
+  if (!TestMoveCondition(w, w.directoryCondition, kMoveDirectoryItem,
                              w.source.text(), &satisfied))
     return false;
   if (!satisfied) return true;
@@ -365,7 +380,7 @@ bool ScheduleMoveTree(MoveWalk& w) {
   PathBuffer::Split split = w.source.SplitFileRoot(name);
   if (split == PathBuffer::kFailed) return false;
   if (split == PathBuffer::kFile) {
-    if (!EvaluateItemCondition(w.hInstall, w.fileCondition, kMoveFileItem, name.text, &satisfied))
+    if (!TestMoveCondition(w, w.fileCondition, kMoveFileItem, name.text, &satisfied))
       return false;
     if (!satisfied) return true;
     if (!InsertMoveRow(w, sourceKey, name.text, sourceKey, destinationFolder)) return false;
@@ -399,14 +414,14 @@ bool ScheduleMoveTree(MoveWalk& w) {
       continue;
     }
     if (!testFiles) continue;
-    if (!EvaluateItemCondition(w.hInstall, w.fileCondition, kMoveFileItem, entry.cFileName,
+    if (!TestMoveCondition(w, w.fileCondition, kMoveFileItem, entry.cFileName,
                                &satisfied))
       return false;
     if (!satisfied) continue;
     // Once the long name passed, a differing short name must pass too.
     const char* shortName = DifferentShortName(entry);
     if (shortName) {
-      if (!EvaluateItemCondition(w.hInstall, w.fileCondition, kMoveFileItem, shortName,
+      if (!TestMoveCondition(w, w.fileCondition, kMoveFileItem, shortName,
                                  &satisfied))
         return false;
       if (!satisfied) continue;
@@ -492,31 +507,30 @@ bool AddTempDirectory(MSIHANDLE hInstall, MSIHANDLE directoryView, LPCSTR key, L
   return true;
 }
 
-TimestampList::~TimestampList() { FreeBuffer(&text_); }
+TimestampList::~TimestampList() { FreeBuffer(&pending_); }
 
-bool TimestampList::Append(MSIHANDLE hInstall, LPCSTR entry) {
-  if (!text_) {
-    if (GetPropertyValue(hInstall, kTimestamps, &text_, &size_, nullptr) != ERROR_SUCCESS) {
-      FreeBuffer(&text_);
-      return false;
-    }
-    length_ = static_cast<DWORD>(lstrlenA(text_));
-  }
+bool TimestampList::Append(LPCSTR entry) {
   DWORD entryLength = static_cast<DWORD>(lstrlenA(entry));
   // Doubling keeps a long run of appends linear.
-  if (length_ + entryLength >= size_ && !GrowBuffer(&text_, &size_, 2 * (length_ + entryLength)))
+  if ((!pending_ || length_ + entryLength >= size_) &&
+      !GrowBuffer(&pending_, &size_, 2 * (length_ + entryLength))) {
+    length_ = 0;
     return false;
-  lstrcpyA(text_ + length_, entry);
+  }
+  lstrcpyA(pending_ + length_, entry);
   length_ += entryLength;
-  changed_ = true;
   return true;
 }
 
 void TimestampList::Flush(MSIHANDLE hInstall) {
-  if (text_ && changed_) MsiSetPropertyA(hInstall, kTimestamps, text_);
-  FreeBuffer(&text_);
-  size_ = length_ = 0;
-  changed_ = false;
+  if (length_ == 0) return;
+  GrowableText list;
+  if (list.ReadProperty(hInstall, kTimestamps) == ERROR_SUCCESS) {
+    GrowableText joined;
+    if (joined.Join(list.text, pending_)) MsiSetPropertyA(hInstall, kTimestamps, joined.text);
+  }
+  length_ = 0;
+  pending_[0] = '\0';
 }
 
 void RecordMovedFileTimes(MSIHANDLE hInstall, LPCSTR sourceFolder, LPCSTR destinationFolder,
@@ -541,7 +555,7 @@ void RecordMovedFileTimes(MSIHANDLE hInstall, LPCSTR sourceFolder, LPCSTR destin
   char entry[MAX_PATH + 64];
   wsprintfA(entry, "%s|%u|%u|%u|%u>", destination, created.dwLowDateTime,
             created.dwHighDateTime, written.dwLowDateTime, written.dwHighDateTime);
-  list.Append(hInstall, entry);
+  list.Append(entry);
 }
 
 bool IsVersionedFile(LPCSTR path) {

@@ -377,12 +377,11 @@ TEST_F(FileTreeTest, MoveOfATreeWritesWildcardRows) {
   EXPECT_EQ(GetProp(h, keys.Key("MV_FILE_", 3)), a + "b\\");
 }
 
-TEST_F(FileTreeTest, MoveSkipsEqualPathsAndRecordsFileTimes) {
+TEST_F(FileTreeTest, MoveSkipsEqualPaths) {
   MoveRow(pkg, "M", 0, "c VmrCoreMoveFileFile >< \".txt\"");
   MSIHANDLE h = pkg.Open();
   const std::string a = TempFolder("times");
-  const std::string target = TempFolder("target");
-
+  WriteFile(a + "x.txt", "x");
   // Equal paths but for case: nothing at all.
   std::string upper = a;
   for (char& ch : upper) ch = static_cast<char>(toupper(static_cast<unsigned char>(ch)));
@@ -390,57 +389,115 @@ TEST_F(FileTreeTest, MoveSkipsEqualPathsAndRecordsFileTimes) {
   SetProp(h, "NEWDIR", upper);
   EXPECT_EQ(CallAction(h, "MoveFileTree"), 0u);
   EXPECT_TRUE(Moves(h).empty());
+  EXPECT_TRUE(Directories(h).empty());
+}
 
-  // Two unversioned files: one written long after it was made, one "written"
-  // before it was made. Only a last-write time later than the creation time is
-  // worth restoring.
-  WriteFile(a + "new.txt", "n");
-  WriteFile(a + "old.txt", "o");
-  WriteFile(a + "skip.dat", "s");
-  auto setTimes = [](const std::string& path, ULONGLONG createdTicks, ULONGLONG writtenTicks) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    FILETIME created{static_cast<DWORD>(createdTicks), static_cast<DWORD>(createdTicks >> 32)};
-    FILETIME written{static_cast<DWORD>(writtenTicks), static_cast<DWORD>(writtenTicks >> 32)};
-    EXPECT_TRUE(SetFileTime(file, &created, nullptr, &written));
-    CloseHandle(file);
-  };
-  const ULONGLONG y2020 = 0x01d5c0f5a4b0c000ull, y2290 = 0x0250000000000000ull,
-                  y1960 = 0x01b0000000000000ull;
-  setTimes(a + "new.txt", y2020, y2290);
-  setTimes(a + "old.txt", y2020, y1960);
-  auto times = [](const std::string& path) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    FILETIME created{}, written{};
-    GetFileTime(file, &created, nullptr, &written);
-    CloseHandle(file);
-    return std::make_pair(created, written);
-  };
-  std::string expected;
-  for (const char* name : {"new.txt", "old.txt"}) {
-    auto [created, written] = times(a + name);
-    if (CompareFileTime(&written, &created) > 0)
-      expected += target + name + "|" + std::to_string(created.dwLowDateTime) + "|" +
-                  std::to_string(created.dwHighDateTime) + "|" +
-                  std::to_string(written.dwLowDateTime) + "|" +
-                  std::to_string(written.dwHighDateTime) + ">";
-  }
-  EXPECT_EQ(expected.find("old.txt"), std::string::npos);
+// Sets a file's creation and last-write times (low and high halves).
+void SetTimes(const std::string& path, FILETIME created, FILETIME written) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
+  EXPECT_TRUE(SetFileTime(file, &created, nullptr, &written));
+  CloseHandle(file);
+}
+
+const char kTimestamps[] = "SetTimestamps.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
+
 #ifndef _WIN32
-  // Wine keeps no creation time of its own (it reports the last-write time), so
-  // only an NTFS-like file system has an entry to expect.
-  ASSERT_NE(expected.find("new.txt"), std::string::npos);
+const bool kCreationTimes = true;
+#else
+const bool kCreationTimes = false;  // Wine reports the last-write time as creation time
 #endif
 
+struct TimestampCase {
+  const char* title;
+  std::string directoryCondition;
+  std::string fileCondition;
+  std::string before;  // the list when the action starts
+  Rows moved;          // source names of the file rows
+  // The list afterwards, "<a1>" standing for the entry of a1.txt and so on;
+  // and without creation times of their own.
+  std::string list;
+  std::string listWithoutEntries;
+};
+
+// Moves a\ (a1.txt, early.txt, equal.txt, sub\f2.txt, v.dll) with the case's
+// conditions and checks the file rows and the list.
+void RunTimestampCase(TimestampCase& c) {
+  const FILETIME created{100, 30000000}, written{300, 30000001}, early{5, 29999999};
+  Package p;
+  CreateTables(p);
+  p.Table("CustomAction");
+  p.Sql(std::string("INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES "
+                    "('Mark', 51, '") + kTimestamps + "', '[" + kTimestamps + "]M>')");
+  p.Sql("INSERT INTO `VmrMoveFileTree` (`Tree`, `Component_`, `SourceRoot`, `DestRoot`, "
+        "`Options`, `DirCondition`, `FileCondition`) VALUES ('M', 'NewFiles', 'OLDDIR', "
+        "'NEWDIR', 1, '" + c.directoryCondition + "', '" + c.fileCondition + "')");
+  MSIHANDLE h = p.Open();
+  // "a " actions run through the engine.
+  SetProp(h, "MSI_VERSION.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60", "500");
+  const std::string a = TempFolder("stamps");
+  const std::string target = TempFolder("stamptarget");
+  WriteFile(a + "a1.txt", "1");
+  WriteFile(a + "early.txt", "e");
+  WriteFile(a + "equal.txt", "q");
+  WriteFile(a + "v.dll", Image(true, 16, 1, 0x409, VersionResource(0x00010002, 3, 0)));
+  CreateDirectoryA((a + "sub").c_str(), nullptr);
+  WriteFile(a + "sub\\f2.txt", "2");
+  SetTimes(a + "a1.txt", created, written);
+  SetTimes(a + "early.txt", created, early);
+  SetTimes(a + "equal.txt", created, created);
+  SetTimes(a + "v.dll", created, written);
+  SetTimes(a + "sub\\f2.txt", created, written);
+  SetProp(h, "OLDDIR", a);
   SetProp(h, "NEWDIR", target);
-  SetProp(h, "SetTimestamps.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60", "");
+  SetProp(h, kTimestamps, c.before);
+
   EXPECT_EQ(CallAction(h, "MoveFileTree"), 0u);
-  Rows moved = QueryRows(h, "SELECT `SourceName`, `Options` FROM `MoveFile`");
-  EXPECT_EQ(moved, (Rows{{"new.txt", "0"}, {"old.txt", "0"}}));
-  EXPECT_EQ(GetProp(h, "SetTimestamps.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60"), expected);
+  std::sort(c.moved.begin(), c.moved.end());
+  EXPECT_EQ(QueryRows(h, "SELECT `SourceName` FROM `MoveFile` WHERE `SourceName` <> '*'"),
+            c.moved);
+  std::string expected = kCreationTimes ? c.list : c.listWithoutEntries;
+  for (const auto& [tag, path] : {std::pair<std::string, std::string>{"<a1>", target + "a1.txt"},
+                                  {"<f2>", target + "sub\\f2.txt"}}) {
+    std::size_t at = expected.find(tag);
+    if (at != std::string::npos) expected.replace(at, tag.size(), path + "|100|30000000|300|30000001>");
+  }
+  EXPECT_EQ(GetProp(h, kTimestamps), expected);
 }
+
+// The time-stamp list of moved files: one entry per individually moved,
+// unversioned file whose last write is later than its creation, and at every
+// moment a condition can look at it (an "a " action, a "c " condition naming
+// it) the list is what reading, appending and writing it for every file gives.
+TEST(FileTreeTimestamps, ListIsCompleteWheneverAConditionCanSeeIt) {
+  TimestampCase cases[] = {
+      {"later write, equal times, earlier write, versioned", "", "c VmrCoreMoveFileFile >< \".\"",
+       "old>", {{"a1.txt"}, {"equal.txt"}, {"early.txt"}, {"v.dll"}, {"f2.txt"}}, "old><a1><f2>",
+       "old>"},
+      {"a condition naming the list sees the entries before it", "",
+       std::string("c VmrCoreMoveFileFile = \"a1.txt\" OR ") + kTimestamps + " >< \"a1.txt|\"", "",
+       kCreationTimes ? Rows{{"a1.txt"}, {"equal.txt"}, {"early.txt"}, {"v.dll"}, {"f2.txt"}}
+                      : Rows{{"a1.txt"}},
+       "<a1><f2>", ""},
+  };
+  for (TimestampCase& c : cases) {
+    SCOPED_TRACE(c.title);
+    RunTimestampCase(c);
+  }
+}
+
+#ifndef _WIN32
+// "a " actions run through the engine only when the first "a " condition of the
+// process found MSI_VERSION set: this case needs a process of its own.
+TEST(FileTreeTimestamps, ActionThatChangesTheListKeepsItsChange) {
+  InFreshProcess([] {
+    TimestampCase c{"", "a Mark", "c VmrCoreMoveFileFile >< \".txt\"", "",
+                    {{"a1.txt"}, {"equal.txt"}, {"early.txt"}, {"f2.txt"}}, "M><a1>M><f2>", ""};
+    RunTimestampCase(c);
+  });
+}
+#endif
 
 TEST_F(FileTreeTest, HiddenReadOnlyAndOverlongEntries) {
   RemoveRow(pkg, "T", 3, "", "c VmrCoreRemoveFileFile >< \"e\"");

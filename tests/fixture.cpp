@@ -1,6 +1,8 @@
 #include "tests/fixture.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #ifndef _WIN32
@@ -163,6 +165,18 @@ UINT CallAction(MSIHANDLE install, const char* name) {
 }
 
 #ifndef _WIN32
+void InFreshProcess(const std::function<void()>& body) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        body();
+        std::fflush(stdout);
+        std::exit(::testing::Test::HasFailure() ? 1 : 0);
+      },
+      ::testing::ExitedWithCode(0), "")
+      << "a check failed in the fresh process (see its output above)";
+}
+
 HandleCheck::HandleCheck() : before_(winsim::OpenHandleCount()) {}
 HandleCheck::~HandleCheck() {
   EXPECT_EQ(winsim::OpenHandleCount(), before_) << "installer handles left open";

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,14 @@ void SetProp(MSIHANDLE install, const std::string& name, const std::string& valu
 // engine does. Natively it also checks that the action left no installer
 // handle open.
 UINT CallAction(MSIHANDLE install, const char* name);
+
+#ifndef _WIN32
+// Runs body in a fresh process of the test program, so that what the library
+// keeps for as long as it stays loaded (the key counter, the way "a " conditions
+// call actions) starts anew; a failed check in it fails the test. The process
+// runs the test from its start, so call this first.
+void InFreshProcess(const std::function<void()>& body);
+#endif
 
 // Checks, natively, that no installer handle opened in its scope stays open.
 class HandleCheck {
