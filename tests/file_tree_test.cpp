@@ -21,39 +21,6 @@ namespace {
 
 const char kSuffix[] = ".E06D3B94_1A58_4C7E_B3F2_6D9A04C85E13";
 
-// The counter of a generated key ("RM_FILE_12.<suffix>" gives 12), -1 for others.
-long KeyNumber(const std::string& key) {
-  std::size_t underscore = key.rfind('_', key.find('.'));
-  std::size_t dot = key.find('.');
-  if (dot == std::string::npos || key.substr(dot) != kSuffix) return -1;
-  return std::strtol(key.c_str() + underscore + 1, nullptr, 10);
-}
-
-// Rewrites generated keys relative to the lowest one seen, so that a test can
-// state its rows as "K0", "K1", ... whatever the process-wide counter was.
-struct KeyNames {
-  long base = -1;
-  void See(const Rows& rows) {
-    for (const auto& row : rows)
-      for (const auto& field : row) {
-        long n = KeyNumber(field);
-        if (n >= 0 && (base < 0 || n < base)) base = n;
-      }
-  }
-  Rows Rename(Rows rows) const {
-    for (auto& row : rows)
-      for (auto& field : row) {
-        long n = KeyNumber(field);
-        if (n >= 0) field = "K" + std::to_string(n - base);
-      }
-    std::sort(rows.begin(), rows.end());
-    return rows;
-  }
-  std::string Key(const std::string& prefix, long k) const {
-    return prefix + std::to_string(base + k) + kSuffix;
-  }
-};
-
 // The standard file tables and the two tree tables, with OLDDIR and NEWDIR.
 void CreateTables(Package& pkg) {
   pkg.Table("Directory").Table("RemoveFile").Table("MoveFile");
@@ -118,71 +85,83 @@ class FileTreeTest : public ::testing::Test {
   Package pkg;
 };
 
-TEST_F(FileTreeTest, RemovalOfATreeWritesWildcardAndFolderRows) {
-  RemoveRow(pkg, "T1", -1);  // null mode: on install and removal
-  MSIHANDLE h = pkg.Open();
-  const std::string a = PlantTree();
-  SetProp(h, "OLDDIR", a);
-  EXPECT_EQ(CallAction(h, "RemoveFileTree"), 0u);
-
-  KeyNames keys;
-  Rows removals = Removals(h);
-  keys.See(removals);
-  EXPECT_EQ(keys.Rename(removals), (Rows{{"K0", "OldFiles", "*", "K0", "3"},
-                                        {"K1", "OldFiles", "*", "K1", "3"},
-                                        {"K2", "OldFiles", "", "K1", "3"},
-                                        {"K3", "OldFiles", "", "K0", "3"}}));
-  EXPECT_EQ(keys.Rename(Directories(h)), (Rows{{"K0", "OLDDIR", "."}, {"K1", "OLDDIR", "."}}));
-  EXPECT_EQ(GetProp(h, keys.Key("RM_FILE_", 0)), a);
-  EXPECT_EQ(GetProp(h, keys.Key("RM_FILE_", 1)), a + "b\\");
-  EXPECT_EQ(GetProp(h, "VmrCoreRemoveFileDirectory"), a + "b\\");
-}
-
-TEST_F(FileTreeTest, RemovalModes) {
-  struct Case {
-    const char* title;
-    int mode;
-    const char* fileCondition;
-    bool singleFile;  // the root names a\x rather than a\ .
-    bool flat;        // a\x and a\z only, so that keys do not depend on listing order
-    Rows removals;
-    int directories;
-  } cases[] = {
-      {"keep folders, no condition: no rows but the walk", 16 | 1, "", false, false, {}, 2},
-      {"install mode only", 1, "", false, false,
-       {{"K0", "OldFiles", "*", "K0", "1"}, {"K1", "OldFiles", "*", "K1", "1"},
-        {"K2", "OldFiles", "", "K1", "1"}, {"K3", "OldFiles", "", "K0", "1"}}, 2},
-      {"file condition picks y", 2, "c VmrCoreRemoveFileFile = \"y\"", false, false,
-       {{"K2", "OldFiles", "y", "K1", "2"}, {"K3", "OldFiles", "", "K1", "2"},
-        {"K4", "OldFiles", "", "K0", "2"}}, 2},
-      {"file condition with keep folders", 16 | 3, "C VmrCoreRemoveFileFile >< \"x\"", false,
-       true, {{"K1", "OldFiles", "x", "K0", "3"}}, 1},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.title);
-    Package p;
-    CreateTables(p);
-    RemoveRow(p, "T", c.mode, "", c.fileCondition);
-    MSIHANDLE h = p.Open();
-    std::string a;
-    if (c.flat) {
-      a = TempFolder("flat");
-      WriteFile(a + "x", "x");
-      WriteFile(a + "z", "z");
-    } else {
-      a = PlantTree();
+#ifndef _WIN32
+// The generated keys of a fresh process: the counter starts at 0, both actions
+// draw from it, and a key is spent also when it is never written (the folder
+// keys under keep-folders). One walk after another, each key written out.
+TEST(FileTreeKeys, RowsAndKeysOfAFreshProcess) {
+  InFreshProcess([] {
+    auto rm = [](int n) { return "RM_FILE_" + std::to_string(n) + kSuffix; };
+    auto mv = [](int n) { return "MV_FILE_" + std::to_string(n) + kSuffix; };
+    const std::string a = PlantTree();  // a\x, a\b\y
+    const std::string flat = TempFolder("flat");
+    WriteFile(flat + "x", "x");
+    WriteFile(flat + "z", "z");
+    const std::string target = TempFolder("target");
+    struct Step {
+      const char* title;
+      const char* action;
+      int mode;  // mode or options; -1 null
+      std::string fileCondition;
+      std::string root;
+      Rows directories;  // generated Directory rows
+      Rows rows;         // RemoveFile or MoveFile rows
+      std::vector<std::pair<std::string, std::string>> properties;
+    } steps[] = {
+        {"null mode: wildcard and folder rows", "RemoveFileTree", -1, "", a,
+         {{rm(0), "OLDDIR", "."}, {rm(1), "OLDDIR", "."}},
+         {{rm(0), "OldFiles", "*", rm(0), "3"}, {rm(1), "OldFiles", "*", rm(1), "3"},
+          {rm(2), "OldFiles", "", rm(1), "3"}, {rm(3), "OldFiles", "", rm(0), "3"}},
+         {{rm(0), a}, {rm(1), a + "b\\"}, {"VmrCoreRemoveFileDirectory", a + "b\\"}}},
+        {"keep folders: folders walked, their keys spent", "RemoveFileTree", 16 | 1, "", a,
+         {{rm(4), "OLDDIR", "."}, {rm(5), "OLDDIR", "."}}, {}, {{rm(5), a + "b\\"}}},
+        {"a file condition picks y", "RemoveFileTree", 2, "c VmrCoreRemoveFileFile = \"y\"", a,
+         {{rm(8), "OLDDIR", "."}, {rm(9), "OLDDIR", "."}},
+         {{rm(10), "OldFiles", "y", rm(9), "2"}, {rm(11), "OldFiles", "", rm(9), "2"},
+          {rm(12), "OldFiles", "", rm(8), "2"}},
+         {{"VmrCoreRemoveFileFile", "x"}}},  // b\ is listed before x
+        {"upper-case head, keep folders", "RemoveFileTree", 16 | 3 | 64,
+         "C VmrCoreRemoveFileFile >< \"x\"", flat, {{rm(13), "OLDDIR", "."}},
+         {{rm(14), "OldFiles", "x", rm(13), "3"}}, {}},
+        // MV_FILE_17 is in the Directory table already: kept as it is.
+        {"moving a tree", "MoveFileTree", 1, "", a,
+         {{mv(16), "NEWDIR", "."}, {mv(18), "NEWDIR", "."}, {mv(19), "OLDDIR", "."}},
+         {{mv(17), "NewFiles", "*", "", mv(17), mv(16), "1"},
+          {mv(19), "NewFiles", "*", "", mv(19), mv(18), "1"}},
+         {{mv(16), target}, {mv(17), a}, {mv(18), target + "b\\"}, {mv(19), a + "b\\"}}},
+        {"null options give 0", "MoveFileTree", -1, "", flat + "x",
+         {{mv(20), "NEWDIR", "."}, {mv(21), "OLDDIR", "."}},
+         {{mv(21), "NewFiles", "x", "", mv(21), mv(20), "0"}}, {{mv(21), flat}}},
+    };
+    for (const Step& step : steps) {
+      SCOPED_TRACE(step.title);
+      Package p;
+      CreateTables(p);
+      p.Sql("INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) VALUES ('" +
+            mv(17) + "', 'ELSEWHERE', 'Kept')");
+      const bool removal = std::string(step.action) == "RemoveFileTree";
+      if (removal) {
+        RemoveRow(p, "T", step.mode, "", step.fileCondition);
+      } else {
+        p.Sql("INSERT INTO `VmrMoveFileTree` (`Tree`, `Component_`, `SourceRoot`, `DestRoot`, "
+              "`Options`, `DirCondition`, `FileCondition`) VALUES ('M', 'NewFiles', 'OLDDIR', "
+              "'NEWDIR', " + (step.mode < 0 ? std::string("NULL") : std::to_string(step.mode)) +
+              ", '', '" + step.fileCondition + "')");
+      }
+      MSIHANDLE h = p.Open();
+      SetProp(h, "OLDDIR", step.root);
+      SetProp(h, "NEWDIR", target);
+      EXPECT_EQ(CallAction(h, step.action), 0u);
+      EXPECT_EQ(Directories(h), step.directories);
+      EXPECT_EQ(removal ? Removals(h) : Moves(h), step.rows);
+      for (const auto& [name, value] : step.properties) EXPECT_EQ(GetProp(h, name), value) << name;
+      EXPECT_EQ(QueryRows(h, "SELECT `Directory_Parent` FROM `Directory` WHERE `DefaultDir` = "
+                             "'Kept'"),
+                (Rows{{"ELSEWHERE"}}));
     }
-    SetProp(h, "OLDDIR", c.singleFile ? a + "x" : a);
-    EXPECT_EQ(CallAction(h, "RemoveFileTree"), 0u);
-    KeyNames keys;
-    keys.See(Directories(h));
-    EXPECT_EQ(keys.Rename(Removals(h)), c.removals);
-    EXPECT_EQ(Directories(h).size(), static_cast<std::size_t>(c.directories));
-    if (c.singleFile) {
-      EXPECT_EQ(GetProp(h, keys.Key("RM_FILE_", 0)), a);
-    }
-  }
+  });
 }
+#endif
 
 // A root without a trailing backslash names one file, whatever the length or
 // the characters of its name: both walks schedule that file under its whole
@@ -354,27 +333,6 @@ TEST_F(FileTreeTest, RowFailuresAndQuietCases) {
     EXPECT_EQ(Directories(h).size(), c.directories);
     EXPECT_EQ(Removals(h).size(), c.removals);
   }
-}
-
-TEST_F(FileTreeTest, MoveOfATreeWritesWildcardRows) {
-  MoveRow(pkg, "M", 1);
-  MSIHANDLE h = pkg.Open();
-  const std::string a = PlantTree();
-  const std::string target = TempFolder("target");
-  SetProp(h, "OLDDIR", a);
-  SetProp(h, "NEWDIR", target);
-  EXPECT_EQ(CallAction(h, "MoveFileTree"), 0u);
-  KeyNames keys;
-  keys.See(Directories(h));
-  // Per directory: destination key n, source key n + 1.
-  EXPECT_EQ(keys.Rename(Moves(h)), (Rows{{"K1", "NewFiles", "*", "", "K1", "K0", "1"},
-                                        {"K3", "NewFiles", "*", "", "K3", "K2", "1"}}));
-  EXPECT_EQ(keys.Rename(Directories(h)), (Rows{{"K0", "NEWDIR", "."},
-                                              {"K1", "OLDDIR", "."},
-                                              {"K2", "NEWDIR", "."},
-                                              {"K3", "OLDDIR", "."}}));
-  EXPECT_EQ(GetProp(h, keys.Key("MV_FILE_", 2)), target + "b\\");
-  EXPECT_EQ(GetProp(h, keys.Key("MV_FILE_", 3)), a + "b\\");
 }
 
 TEST_F(FileTreeTest, MoveSkipsEqualPaths) {

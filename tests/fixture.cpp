@@ -170,7 +170,15 @@ void InFreshProcess(const std::function<void()>& body) {
   EXPECT_EXIT(
       {
         body();
-        std::fflush(stdout);
+        // The parent shows what the process wrote to stderr.
+        const ::testing::TestResult* result =
+            ::testing::UnitTest::GetInstance()->current_test_info()->result();
+        for (int i = 0; i < result->total_part_count(); ++i) {
+          const ::testing::TestPartResult& part = result->GetTestPartResult(i);
+          if (part.failed())
+            std::fprintf(stderr, "%s:%d: %s\n", part.file_name() ? part.file_name() : "?",
+                         part.line_number(), part.message());
+        }
         std::exit(::testing::Test::HasFailure() ? 1 : 0);
       },
       ::testing::ExitedWithCode(0), "")
