@@ -302,9 +302,7 @@ TEST_F(FileTreeTest, RowFailuresAndQuietCases) {
       {"condition syntax error fails the row", "<tree>", "c (((", "", 1603, 0, 0},
       {"false directory condition leaves the tree alone", "<tree>",
        "c VmrCoreRemoveFileDirectory = \"nowhere\"", "", 0, 0, 0},
-      {"an action of the library as the condition", "<tree>",
-       "a HideCancelButton.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60", "", 0, 2, 4},
-      {"an action the library does not have", "<tree>", "a NoSuchAction.X", "", 1603, 0, 0},
+      {"a condition with no expression fails the row", "<tree>", "c ", "", 1603, 0, 0},
       {"empty root: its row, key property and wildcard", "", "", "", 0, 1, 1},
       {"missing folder: no folder row", "<missing>", "", "", 0, 1, 1},
       {"an over-long short|long name fails the row", "<longname>", "",
@@ -454,6 +452,201 @@ TEST(FileTreeTimestamps, ActionThatChangesTheListKeepsItsChange) {
                     {{"a1.txt"}, {"equal.txt"}, {"early.txt"}, {"f2.txt"}}, "M><a1>M><f2>", ""};
     RunTimestampCase(c);
   });
+}
+#endif
+
+#ifndef _WIN32
+// "a " conditions: an action whose result 0 means yes, 234 and 259 no, and any
+// other a failed row. The first one in the process decides how they run for
+// good: through the engine when MSI_VERSION is set, else by calling the
+// library's own export named by the text before the first ".".
+struct ActionCase {
+  const char* condition;
+  UINT answer;  // what the registered action "Answer.X" returns
+  UINT result;
+  std::size_t removals;  // wildcard and folder row of a satisfied flat folder
+};
+
+void RunActionCases(const std::vector<ActionCase>& cases, const char* msiVersion) {
+  for (const ActionCase& c : cases) {
+    SCOPED_TRACE(c.condition + std::string(" answering ") + std::to_string(c.answer));
+    Package p;
+    CreateTables(p);
+    RemoveRow(p, "T", 3, c.condition, "");
+    MSIHANDLE h = p.Open();
+    SetProp(h, "MSI_VERSION.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60", msiVersion);
+    SetProp(h, "OLDDIR", TempFolder("act"));
+    const UINT answer = c.answer;
+    winsim::RegisterAction("Answer.X", [answer](MSIHANDLE) { return answer; });
+    EXPECT_EQ(CallAction(h, "RemoveFileTree"), c.result);
+    EXPECT_EQ(Removals(h).size(), c.removals);
+  }
+}
+
+TEST(FileTreeConditionActions, ThroughTheEngineWhenMsiVersionIsSet) {
+  InFreshProcess([] {
+    RunActionCases({{"a Answer.X", 0, 0, 2},
+                    {"A Answer.X", 234, 0, 0},
+                    {"a Answer.X", 259, 0, 0},
+                    {"a Answer.X", 1603, 1603, 0},
+                    {"a Answer.X", 1, 1603, 0},
+                    // Once decided, the way stays: MSI_VERSION is not read again.
+                    {"a Answer.X", 0, 0, 2}},
+                   "500");
+    const auto& run = winsim::ActionsRun();
+    EXPECT_EQ(std::count(run.begin(), run.end(), "Answer.X"), 6) << "run under its name as written";
+  });
+}
+
+TEST(FileTreeConditionActions, TheLibrarysOwnExportOtherwise) {
+  InFreshProcess([] {
+    RunActionCases({{"a HideCancelButton", 0, 0, 2},
+                    {"A HideCancelButton.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60.more", 0, 0, 2},
+                    {"a NoSuchAction.X", 0, 1603, 0},
+                    {"a Answer.X", 0, 1603, 0}},
+                   "");
+    // Set now, MSI_VERSION changes nothing: the engine never runs the action.
+    RunActionCases({{"a Answer.X", 0, 1603, 0}}, "500");
+    const auto& run = winsim::ActionsRun();
+    EXPECT_EQ(std::count(run.begin(), run.end(), "Answer.X"), 0);
+  });
+}
+
+TEST(FileTreeConditionActions, AnOverlongMsiVersionCountsAsUnset) {
+  InFreshProcess([] {
+    RunActionCases({{"a HideCancelButton", 0, 0, 2}}, std::string(261, '5').c_str());
+  });
+}
+
+// A root property that is not in the Directory table: the generated row is
+// refused under it (winsim refuses the insert, as an engine holding to the
+// parent would), and the rules for a missing parent apply.
+TEST(FileTreeParents, MissingRootParents) {
+  struct Case {
+    const char* title;
+    const char* action;
+    const char* sourceRoot;
+    const char* destinationRoot;
+    std::vector<std::string> refused;  // parents whose inserts fail
+    bool emptySource;
+    bool emptyDestination;
+    UINT result;
+    Rows parents;      // Directory_Parent of the generated rows
+    Rows destFolders;  // DestFolder of the MoveFile rows, "<key>" for a generated key
+    std::size_t rows;  // RemoveFile or MoveFile rows
+  } cases[] = {
+      {"upper-case root: retried under TARGETDIR", "RemoveFileTree", "ROOTPROP", "", {"ROOTPROP"},
+       false, false, 0, {{"TARGETDIR"}}, {}, 2},
+      {"mixed-case root: left alone", "RemoveFileTree", "RootProp", "", {"RootProp"}, false, false,
+       0, {}, {}, 0},
+      {"empty path: left alone", "RemoveFileTree", "ROOTPROP", "", {"ROOTPROP"}, true, false, 0,
+       {}, {}, 0},
+      {"TARGETDIR refused too: left alone", "RemoveFileTree", "ROOTPROP", "",
+       {"ROOTPROP", "TARGETDIR"}, false, false, 0, {}, {}, 0},
+      {"a root that is in the table: the row fails", "RemoveFileTree", "OLDDIR", "", {"OLDDIR"},
+       false, false, 1603, {}, {}, 0},
+      {"upper-case destination: under TARGETDIR, rows name its key", "MoveFileTree", "OLDDIR",
+       "DESTPROP", {"DESTPROP"}, false, false, 0, {{"OLDDIR"}, {"TARGETDIR"}}, {{"<key>"}}, 1},
+      {"mixed-case destination: rows name the property", "MoveFileTree", "OLDDIR", "DestProp",
+       {"DestProp"}, false, false, 0, {{"OLDDIR"}}, {{"DestProp"}}, 1},
+      {"empty destination: rows name the property", "MoveFileTree", "OLDDIR", "DESTPROP",
+       {"DESTPROP"}, false, true, 0, {{"OLDDIR"}}, {{"DESTPROP"}}, 1},
+      {"destination's TARGETDIR refused: rows name the property", "MoveFileTree", "OLDDIR",
+       "DESTPROP", {"DESTPROP", "TARGETDIR"}, false, false, 0, {{"OLDDIR"}}, {{"DESTPROP"}}, 1},
+      {"mixed-case source: left alone", "MoveFileTree", "SrcProp", "NEWDIR", {"SrcProp"}, false,
+       false, 0, {{"NEWDIR"}}, {}, 0},
+      {"a destination in the table: the row fails", "MoveFileTree", "OLDDIR", "NEWDIR",
+       {"NEWDIR"}, false, false, 1603, {}, {}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.title);
+    winsim::ResetSession();
+    Package p;
+    CreateTables(p);
+    const bool removal = std::string(c.action) == "RemoveFileTree";
+    if (removal) {
+      RemoveRow(p, "T", 3, "", "", c.sourceRoot);
+    } else {
+      p.Sql(std::string("INSERT INTO `VmrMoveFileTree` (`Tree`, `Component_`, `SourceRoot`, "
+                        "`DestRoot`, `Options`, `DirCondition`, `FileCondition`) VALUES ('M', "
+                        "'NewFiles', '") + c.sourceRoot + "', '" + c.destinationRoot +
+            "', 1, '', '')");
+    }
+    MSIHANDLE h = p.Open();
+    const std::string source = c.emptySource ? "" : TempFolder("src");
+    const std::string destination = c.emptyDestination ? "" : TempFolder("dst");
+    SetProp(h, c.sourceRoot, source);
+    if (!removal) SetProp(h, c.destinationRoot, destination);
+    for (const std::string& parent : c.refused) winsim::FailRowInsert("Directory", 2, parent);
+    EXPECT_EQ(CallAction(h, c.action), c.result);
+    EXPECT_EQ(QueryRows(h, "SELECT `Directory_Parent` FROM `Directory` WHERE `DefaultDir` = '.'"),
+              c.parents);
+    if (removal) {
+      EXPECT_EQ(Removals(h).size(), c.rows);
+    } else {
+      Rows moves = QueryRows(h, "SELECT `DestFolder`, `FileKey` FROM `MoveFile`");
+      EXPECT_EQ(moves.size(), c.rows);
+      Rows folders;
+      for (const auto& row : moves) {
+        folders.push_back({row[0].rfind("MV_FILE_", 0) == 0 ? "<key>" : row[0]});
+        // The destination key's property holds the destination path whatever
+        // the rows name.
+        if (row[0].rfind("MV_FILE_", 0) == 0) EXPECT_EQ(GetProp(h, row[0]), destination);
+      }
+      EXPECT_EQ(folders, c.destFolders);
+    }
+  }
+}
+
+// What only winsim can make happen in a walk: failed property reads and writes,
+// a failing CostFinalize, and the debugger output.
+TEST(FileTreeFailures, ReadsWritesCostFinalizeAndTrace) {
+  struct Case {
+    const char* title;
+    const char* action;
+    const char* failRead;
+    const char* failWrite;
+    bool failCostFinalize;
+    UINT result;
+    std::size_t rows;
+  } cases[] = {
+      {"removal root unreadable: the row fails", "RemoveFileTree", "OLDDIR", "", false, 1603, 0},
+      {"move source unreadable: the row is skipped", "MoveFileTree", "OLDDIR", "", false, 0, 0},
+      {"move destination unreadable: the row is skipped", "MoveFileTree", "NEWDIR", "", false, 0,
+       0},
+      {"item property unwritable: the row fails", "RemoveFileTree", "", "VmrCoreRemoveFileFile",
+       false, 1603, 0},
+      {"move item property unwritable: the row fails", "MoveFileTree", "",
+       "VmrCoreMoveFileDirectory", false, 1603, 0},
+      {"CostFinalize failing fails the removal", "RemoveFileTree", "", "", true, 1603, 2},
+      {"moving never runs CostFinalize", "MoveFileTree", "", "", true, 0, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.title);
+    winsim::ResetSession();
+    winsim::ClearDebugLines();
+    Package p;
+    CreateTables(p);
+    RemoveRow(p, "T", 3, "", "c VmrCoreRemoveFileFile = \"y.txt\"");
+    MoveRow(p, "M", 0, "c VmrCoreMoveFileFile = \"y.txt\"");
+    MSIHANDLE h = p.Open();
+    const std::string a = TempFolder("fail");
+    WriteFile(a + "y.txt", "y");
+    SetProp(h, "OLDDIR", a);
+    SetProp(h, "NEWDIR", TempFolder("failtarget"));
+    if (*c.failRead) winsim::FailPropertyRead(c.failRead);
+    if (*c.failWrite) winsim::FailPropertyWrite(c.failWrite);
+    if (c.failCostFinalize)
+      winsim::RegisterAction("CostFinalize", [](MSIHANDLE) { return UINT{1603}; });
+    EXPECT_EQ(CallAction(h, c.action), c.result);
+    const bool removal = std::string(c.action) == "RemoveFileTree";
+    EXPECT_EQ((removal ? Removals(h) : Moves(h)).size(), c.rows);
+    const auto& run = winsim::ActionsRun();
+    EXPECT_EQ(std::count(run.begin(), run.end(), "CostFinalize"), removal ? 1 : 0);
+    const auto& lines = winsim::DebugLines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Scheduleing the file y.txt for removal."),
+              removal && c.rows > 0 ? 1 : 0);
+  }
 }
 #endif
 
