@@ -140,8 +140,12 @@ TEST_F(SystemStateTest, DesktopLinkFromTheVolumeRoot) {
 TEST_F(SystemStateTest, UnreachableHiveSelectsTheDefaultUser) {
   MSIHANDLE h = Open();
   SetProp(h, "UserSID", ".DEFAULT");  // always present under HKEY_USERS
+  SetProp(h, kCurrentUser, "start");
   EXPECT_EQ(CallAction(h, "GetSystemState"), 0u);
-  EXPECT_EQ(GetProp(h, kCurrentUser), "");
+  EXPECT_EQ(GetProp(h, kCurrentUser), "start");
+  SetProp(h, "UserSID", "");  // no SID: nothing looked up, nothing written
+  EXPECT_EQ(CallAction(h, "GetSystemState"), 0u);
+  EXPECT_EQ(GetProp(h, kCurrentUser), "start");
   SetProp(h, "UserSID", "S-1-5-21-1111111111-2222222222-3333333333-4321");
   EXPECT_EQ(CallAction(h, "GetSystemState"), 0u);
   EXPECT_EQ(GetProp(h, kCurrentUser), "DefaultUser.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60");
@@ -153,7 +157,7 @@ struct ConfigCase {
   const char* title;
   bool inPassThrough;
   std::vector<std::pair<const char*, std::string>> keys;
-  const char* size;  // null: the default size of the cache folder's disk
+  const char* size;  // null: the default size of a cache folder on no disk, 30000000
   std::string bitmap;
   std::string cache;    // Cache... afterwards
   std::string logFile;  // null-like "<default>": the install folder's znclient.log
@@ -177,6 +181,11 @@ TEST_F(SystemStateTest, ConfigurationFileSettingsAndDefaults) {
        "12ab", "8192", "<cache>", "<default>", ""},
       {"letters only", false, {{"PersistentCacheSize", "abc"}}, nullptr, "8192", "<cache>",
        "<default>", ""},
+      {"zero", false, {{"PersistentCacheSize", "0"}, {"PersistentCacheMinBitmap", " -0x"}},
+       nullptr, "8192", "<cache>", "<default>", ""},
+      {"signed and blank-led numbers kept", false,
+       {{"PersistentCacheSize", "-5"}, {"PersistentCacheMinBitmap", "+07"}}, "-5", "+07",
+       "<cache>", "<default>", ""},
       {"refused paths change nothing",
        false,
        {{"PersistentCachePath", "relative\\cache"},
@@ -199,7 +208,7 @@ TEST_F(SystemStateTest, ConfigurationFileSettingsAndDefaults) {
     MSIHANDLE h = p.Open();
     const std::string install = TempFolder("qva");
     const std::string passThrough = TempFolder("pt");
-    const std::string cache = TempFolder("cache");
+    const std::string cache = "Q:\\nowhere\\cache\\";  // on no disk
     SetProp(h, "HlType", "MSI_ALL");
     SetProp(h, "UserSID", "");
     SetProp(h, "CLIENT_NAME", "CLIENT01");
@@ -215,9 +224,7 @@ TEST_F(SystemStateTest, ConfigurationFileSettingsAndDefaults) {
       ASSERT_TRUE(WritePrivateProfileStringA("ZNClient", key, value.c_str(), ini.c_str()));
 
     EXPECT_EQ(CallAction(h, "GetSystemState"), 0u);
-    const std::string size =
-        c.size ? c.size : std::to_string(viduzo::DefaultCacheSize(cache.c_str()));
-    EXPECT_EQ(GetProp(h, kCacheSize), size);
+    EXPECT_EQ(GetProp(h, kCacheSize), c.size ? c.size : "30000000");
     EXPECT_EQ(GetProp(h, kCacheBmp), c.bitmap);
     EXPECT_EQ(GetProp(h, kCache), c.cache == "<cache>" ? cache : c.cache);
     EXPECT_EQ(GetProp(h, kLogFile),
@@ -228,34 +235,49 @@ TEST_F(SystemStateTest, ConfigurationFileSettingsAndDefaults) {
   }
 }
 
-TEST(DefaultCacheSize, IsThreePercentOfTheDisk) {
-  char temp[MAX_PATH];
-  GetTempPathA(sizeof temp, temp);
-  DWORD size = viduzo::DefaultCacheSize(temp);
-  EXPECT_GT(size, 0u);
-  EXPECT_EQ(size % 3, 0u);
-  // A path on no disk at all: 30000000.
-  EXPECT_EQ(viduzo::DefaultCacheSize("Q:\\nowhere\\at\\all\\"), 30000000u);
-}
-
-TEST_F(SystemStateTest, UnreadableDecidingPropertiesFailTheAction) {
+TEST_F(SystemStateTest, UnreadableDecidingPropertiesEndTheAction) {
   // A value that does not fit the 256-character buffer cannot be read.
   const std::string tooLong(256, 'x');
+  pkg.Table("Directory");
   MSIHANDLE h = Open();
-  for (const char* name : {"UserSID", "HlType"}) {
+  const char* kPfError = "ErrorPFNameInvalid.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
+  // A refused program folder name shows whether validation ran.
+  SetProp(h, kLauncherPf, "bad/pf");
+  for (const char* name : {"", "UserSID", "HlType"}) {
+    SCOPED_TRACE(name);
     SetProp(h, "UserSID", "");
     SetProp(h, "HlType", "MSI_ALL");
-    SetProp(h, name, tooLong);
+    if (*name) SetProp(h, name, tooLong);
     SetProp(h, kError, "untouched");
-    EXPECT_EQ(CallAction(h, "GetSystemState"), 1603u) << name;
-    EXPECT_EQ(GetProp(h, kError), "untouched") << name << ": validation never ran";
+    EXPECT_EQ(CallAction(h, "GetSystemState"), *name ? 1603u : 0u);
+    EXPECT_EQ(GetProp(h, kError), *name ? "untouched" : kPfError);
   }
-  for (const char* name : {"AdminUser", "ENABLE_TROV"}) {
-    SetProp(h, "AdminUser", "1");
-    SetProp(h, "ENABLE_TROV", "");
-    SetProp(h, name, tooLong);
-    EXPECT_EQ(CallAction(h, "SystemStateBetweenCostFinalize"), 1603u) << name;
+  const struct {
+    const char* adminUser;
+    const char* privileged;
+    const char* enableTrov;
+    UINT result;
+  } cases[] = {
+      {"1", "", "Yes", 0},                          // every read succeeds
+      {tooLong.c_str(), "1", "Yes", 1603},
+      {"", tooLong.c_str(), "Yes", 1603},
+      {"1", tooLong.c_str(), "Yes", 0},             // Privileged not read
+      {"1", "", tooLong.c_str(), 1603},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.adminUser).substr(0, 5) + "/" + std::string(c.privileged).substr(0, 5) +
+                 "/" + std::string(c.enableTrov).substr(0, 5));
+    SetProp(h, "AdminUser", c.adminUser);
+    SetProp(h, "Privileged", c.privileged);
+    SetProp(h, "ENABLE_TROV", c.enableTrov);
+    SetProp(h, kEnableTrovFiles, "start");
+    EXPECT_EQ(CallAction(h, "SystemStateBetweenCostFinalize"), c.result);
+    EXPECT_EQ(GetProp(h, kEnableTrovFiles), "start");
   }
+#ifndef _WIN32
+  const auto& run = winsim::ActionsRun();
+  EXPECT_EQ(std::count(run.begin(), run.end(), "CostFinalize"), 2) << "only when no read failed";
+#endif
 }
 
 #ifndef _WIN32
@@ -287,8 +309,9 @@ TEST_F(SystemStateTest, LoadedHiveLeavesCurrentUserAlone) {
   const std::string sid = "S-1-5-21-1004336348-1177238915-682003330-1001";
   ASSERT_TRUE(winsim::LoadUserHive(sid));
   SetProp(h, "UserSID", sid);
+  SetProp(h, kCurrentUser, "start");
   EXPECT_EQ(CallAction(h, "GetSystemState"), 0u);
-  EXPECT_EQ(GetProp(h, kCurrentUser), "");
+  EXPECT_EQ(GetProp(h, kCurrentUser), "start");
   ASSERT_TRUE(winsim::UnloadUserHive(sid));
   EXPECT_EQ(CallAction(h, "GetSystemState"), 0u);
   EXPECT_EQ(GetProp(h, kCurrentUser), "DefaultUser.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60");
@@ -402,6 +425,7 @@ TEST_F(SystemStateTest, PrivateDirectoryPropertiesCleared) {
       {"PUBLICDIR", "VelmarDir", "Public", false},
       {"Lower_DIR.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60", "VelmarDir", "Scoped", true},
       {"NoParent", "", "Top", false},
+      {"CaseDir", "TargetDir", "Case", true},  // only "TARGETDIR" exactly is the root
   };
   for (const auto& r : rows) {
     std::string parent = *r.parent ? std::string("'") + r.parent + "'" : "''";

@@ -57,10 +57,6 @@ TEST_F(ValidationTest, ClientNameChecks) {
       {"ABCDEFGHIJKLMNOPQRSTU", "", "Over", 0, ""},    // 21 bytes: too long, but no bad character
       {"my client", "", "Yes", 0, ""},                 // a blank is allowed
       {"my.client", "", "No", 1603, kErrorInvalid},
-      {"a,b", "", "No", 1603, kErrorInvalid},
-      {"a\\b", "", "No", 1603, kErrorInvalid},
-      {"[x]", "", "No", 1603, kErrorInvalid},
-      {"semi;colon", "", "No", 1603, kErrorInvalid},
       {"", "Yes", "", 0, ""},    // dynamic naming allows an empty name
       {"", "", "", 1603, kErrorEmpty},
       {"", "no", "", 1603, kErrorEmpty},
@@ -84,6 +80,35 @@ TEST_F(ValidationTest, ClientNameChecks) {
     EXPECT_EQ(CallAction(h, "ValidateClientName2"), c.result2);
     EXPECT_EQ(GetProp(h, kValidationError), c.error2);
     EXPECT_EQ(GetProp(h, kShown), c.error2);  // the error action ran exactly when refused
+  }
+}
+
+// Every character of the two forbidden sets: a name may hold none of
+// \ / : * ? " < > | , . ( ) [ ] ; and a folder path none of / * ? " < > |
+// (it keeps its drive colon, backslashes and the rest of the name set).
+TEST_F(ValidationTest, EveryForbiddenCharacterOfBothSets) {
+  const std::string nameSet = "\\/:*?\"<>|,.()[];";
+  const std::string pathSet = "/*?\"<>|";
+  const std::string allowed = " -_!#$%&'+=@^`{}~0aZ";
+  MSIHANDLE h = Open({});
+  for (char c : nameSet + allowed) {
+    const bool forbiddenInName = nameSet.find(c) != std::string::npos;
+    const bool forbiddenInPath = pathSet.find(c) != std::string::npos;
+    SCOPED_TRACE(std::string("character ") + c);
+    SetProp(h, "CLIENT_NAME", std::string("ab") + c + "cd");
+    EXPECT_EQ(CallAction(h, "ValidateClientName"), 0u);
+    EXPECT_EQ(GetProp(h, kClientNameValid), forbiddenInName ? "No" : "Yes");
+    SetProp(h, "QVADIR.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60", std::string("C:\\a") + c + "b\\");
+    EXPECT_EQ(CallAction(h, "ValidateClientPath"), 0u);
+    EXPECT_EQ(GetProp(h, kClientPathValid), forbiddenInPath ? "No" : "Yes");
+    SetProp(h, "PROGRAM_FOLDER_NAME.3F8A61D5_E27C_4B19_9D40_58B6C1E0A2F7",
+            std::string("Velmar") + c);
+    EXPECT_EQ(CallAction(h, "ValidateProgramFolder"), 0u);
+    EXPECT_EQ(GetProp(h, kProgramFolderValid), forbiddenInPath ? "No" : "Yes");
+    SetProp(h, "PROGRAM_FOLDER_NAME.9D4C2E81_6B0F_47A3_8E15_C2A07F3D96B4",
+            std::string(1, c) + "Agent");
+    EXPECT_EQ(CallAction(h, "ValidateProgramFolderHLA"), 0u);
+    EXPECT_EQ(GetProp(h, kProgramFolderValid), forbiddenInPath ? "No" : "Yes");
   }
 }
 
