@@ -155,9 +155,11 @@ UINT CallAction(MSIHANDLE install, const char* name) {
 #ifndef _WIN32
   std::size_t before = winsim::OpenHandleCount();
   std::size_t kernelBefore = winsim::OpenKernelHandleCount();
+  std::size_t blocksBefore = winsim::HeapBlockCount();
   UINT result = action(install);
   EXPECT_EQ(winsim::OpenHandleCount(), before) << name << " left an installer handle open";
   EXPECT_EQ(winsim::OpenKernelHandleCount(), kernelBefore) << name << " left a file handle open";
+  EXPECT_EQ(winsim::HeapBlockCount(), blocksBefore) << name << " left a heap block behind";
   return result;
 #else
   return action(install);

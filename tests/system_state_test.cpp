@@ -201,6 +201,20 @@ TEST_F(SystemStateTest, ConfigurationFileSettingsAndDefaults) {
       {"from the pass-through folder", true, {{"PersistentCacheSize", "777"}}, "777", "8192",
        "<cache>", "<default>", ""},
       {"no file", false, {}, nullptr, "8192", "<cache>", "<default>", ""},
+      {"every digit counts", false,
+       {{"PersistentCacheSize", "90"}, {"PersistentCacheMinBitmap", "09"}}, "90", "09",
+       "<cache>", "<default>", ""},
+      {"network paths: two backslashes, then a letter from a to z or A to Z", false,
+       {{"PersistentCachePath", "\\\\a"}, {"LogFile", "\\\\z\\l"}, {"LogFileWin32", "\\\\A\\w"}},
+       nullptr, "8192", "\\\\a", "\\\\z\\l", "\\\\A\\w"},
+      {"network paths: Z taken, @ and [ refused", false,
+       {{"PersistentCachePath", "\\\\Z\\c"}, {"LogFile", "\\\\@\\l"}, {"LogFileWin32", "\\\\[\\w"}},
+       nullptr, "8192", "\\\\Z\\c", "<unset>", "<unset>"},
+      {"network paths: ` and { refused, one backslash refused", false,
+       {{"PersistentCachePath", "\\\\`c"}, {"LogFile", "\\\\{l"}, {"LogFileWin32", "\\xyz"}},
+       nullptr, "8192", "<cache>", "<unset>", "<unset>"},
+      {"a backslash second is no network path", false, {{"LogFile", "x\\yz"}}, nullptr, "8192",
+       "<cache>", "<unset>", ""},
   };
   for (const ConfigCase& c : cases) {
     SCOPED_TRACE(c.title);
@@ -423,6 +437,7 @@ TEST_F(SystemStateTest, PrivateDirectoryPropertiesCleared) {
       {"AppDir", "VelmarDir", ".:APPLIC~1|Application", true},
       {"PlainDir", "VelmarDir", "Plain", true},
       {"PUBLICDIR", "VelmarDir", "Public", false},
+      {"pUBLICDIR", "VelmarDir", "Public", true},  // one lower-case letter is enough
       {"Lower_DIR.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60", "VelmarDir", "Scoped", true},
       {"NoParent", "", "Top", false},
       {"CaseDir", "TargetDir", "Case", true},  // only "TARGETDIR" exactly is the root
@@ -438,7 +453,102 @@ TEST_F(SystemStateTest, PrivateDirectoryPropertiesCleared) {
   EXPECT_EQ(viduzo::ClearPrivateDirectoryProperties(h), 0u);
   for (const auto& r : rows)
     EXPECT_EQ(GetProp(h, r.key), r.cleared ? "" : "C:\\Some\\Folder\\") << r.key;
+  // Without an install session there is no database to walk.
+  EXPECT_EQ(viduzo::ClearPrivateDirectoryProperties(0), 1603u);
 }
+
+// A row whose field does not fit 255 characters fails the walk, which still
+// goes on with the next rows.
+TEST(PrivateDirectories, UnreadableRowFailsTheWalkThatGoesOn) {
+  Package pkg;
+  pkg.Table("Directory");
+  pkg.Sql("INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) VALUES "
+          "('ALong', 'Parent', '" + std::string(300, 'd') + "')");
+  pkg.Sql("INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) VALUES "
+          "('BPlain', 'Parent', 'Plain')");
+  MSIHANDLE h = pkg.Open();
+  SetProp(h, "ALong", "C:\\A\\");
+  SetProp(h, "BPlain", "C:\\B\\");
+  EXPECT_EQ(viduzo::ClearPrivateDirectoryProperties(h), 1603u);
+  EXPECT_EQ(GetProp(h, "ALong"), "C:\\A\\");
+  EXPECT_EQ(GetProp(h, "BPlain"), "");
+#ifndef _WIN32
+  // A property that cannot be cleared fails the walk too.
+  SetProp(h, "BPlain", "C:\\B\\");
+  winsim::FailPropertyWrite("BPlain");
+  EXPECT_EQ(viduzo::ClearPrivateDirectoryProperties(h), 1603u);
+  EXPECT_EQ(GetProp(h, "BPlain"), "C:\\B\\");
+#endif
+}
+
+#ifndef _WIN32
+// SetModuleFolderProperties: 1 when every step succeeded, 0 otherwise; a failed
+// read of the core folder, the program-menu folder or the desktop link stops
+// it, anything else lowers the result and it goes on.
+TEST(ModuleFolders, ResultAndStopsOnFailures) {
+  const char* kLauncherMenu = "PFNAME.3F8A61D5_E27C_4B19_9D40_58B6C1E0A2F7";
+  const char* kAgentMenu = "PFNAME.9D4C2E81_6B0F_47A3_8E15_C2A07F3D96B4";
+  const char* kAgentAlias = "PFName.9D4C2E81_6B0F_47A3_8E15_C2A07F3D96B4";
+  struct Case {
+    const char* title;
+    const char* failRead;
+    unsigned readsFirst;
+    const char* failWrite;
+    int result;
+    // launcher folder, launcher menu path, agent menu path, desktop link afterwards
+    const char* launcher;
+    const char* launcherMenu;
+    const char* agentMenu;
+    const char* link;
+  } cases[] = {
+      {"every step", "", 0, "", 1, "C:\\Core\\", "C:\\Menu\\H", "C:\\Menu\\Agent",
+       "C:\\Desk"},
+      {"core folder unreadable: stop", kCore, 0, "", 0, "D:\\Old\\", "-", "-", "\\Desk"},
+      {"module folder unreadable: go on", kLauncher, 0, "", 0, "D:\\Old\\", "C:\\Menu\\H",
+       "C:\\Menu\\Agent", "C:\\Desk"},
+      {"module folder unwritable: go on", "", 0, kLauncher, 0, "D:\\Old\\", "C:\\Menu\\H",
+       "C:\\Menu\\Agent", "C:\\Desk"},
+      {"program menu unreadable: stop", "ProgramMenuFolder", 0, "", 0, "C:\\Core\\", "-", "-",
+       "\\Desk"},
+      {"program menu unreadable the second time: stop", "ProgramMenuFolder", 1, "", 0,
+       "C:\\Core\\", "C:\\Menu\\H", "-", "\\Desk"},
+      {"launcher folder name unreadable: go on", kLauncherPf, 0, "", 0, "C:\\Core\\", "-",
+       "C:\\Menu\\Agent", "C:\\Desk"},
+      {"launcher menu path unwritable: go on", "", 0, kLauncherMenu, 0, "C:\\Core\\", "-",
+       "C:\\Menu\\Agent", "C:\\Desk"},
+      {"agent alias unwritable: go on", "", 0, kAgentAlias, 0, "C:\\Core\\", "C:\\Menu\\H",
+       "C:\\Menu\\Agent", "C:\\Desk"},
+      {"desktop link unreadable: stop", kDesktopLink, 0, "", 0, "C:\\Core\\", "C:\\Menu\\H",
+       "C:\\Menu\\Agent", "\\Desk"},
+      {"desktop link unwritable", "", 0, kDesktopLink, 0, "C:\\Core\\", "C:\\Menu\\H",
+       "C:\\Menu\\Agent", "\\Desk"},
+      {"volume unreadable: the link is cleared", "WindowsVolume", 0, "", 1, "C:\\Core\\",
+       "C:\\Menu\\H", "C:\\Menu\\Agent", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.title);
+    winsim::ResetSession();
+    Package pkg;
+    MSIHANDLE h = pkg.Open();
+    SetProp(h, kCore, "C:\\Core\\");
+    SetProp(h, kLauncher, "D:\\Old\\");
+    SetProp(h, "ProgramMenuFolder", "C:\\Menu\\");
+    SetProp(h, kLauncherPf, "H");  // one character is a name
+    SetProp(h, kAgentPf, "Agent");
+    SetProp(h, kDesktopLink, "\\Desk");
+    SetProp(h, "WindowsVolume", "C:\\");
+    for (const char* name : {kLauncherMenu, kAgentMenu, kAgentAlias}) SetProp(h, name, "-");
+    if (*c.failRead) winsim::FailPropertyRead(c.failRead, c.readsFirst);
+    if (*c.failWrite) winsim::FailPropertyWrite(c.failWrite);
+    EXPECT_EQ(viduzo::SetModuleFolderProperties(h), c.result);
+    winsim::ResetSession();
+    EXPECT_EQ(GetProp(h, kLauncher), c.launcher);
+    EXPECT_EQ(GetProp(h, kLauncherMenu), c.launcherMenu);
+    EXPECT_EQ(GetProp(h, kAgentMenu), c.agentMenu);
+    EXPECT_EQ(GetProp(h, kDesktopLink), c.link);
+  }
+}
+#endif
 
 TEST_F(SystemStateTest, BetweenCostFinalizeDecidesSingleSignOn) {
   struct Case {

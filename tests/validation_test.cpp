@@ -5,6 +5,10 @@
 #include "client/validation.h"
 #include "tests/fixture.h"
 
+#ifndef _WIN32
+#include "winsim/control.h"
+#endif
+
 using namespace viduzo_test;
 
 namespace {
@@ -194,6 +198,7 @@ TEST_F(ValidationTest, GetQVAClientNameProposesAndFallsBack) {
        std::string(20, 'L'), "", ""},
       {"from the name file", "", "FROMFILE", "", "", "", "FROMFILE", "", ""},
       {"file name cut", "", "FILENAME_LONGER_THAN_20", "", "", "", "FILENAME_LONGER_THAN", "", ""},
+      {"one character from the file", "", "A", "", "", "", "A", "", ""},
       {"installed: no file read", "", "FROMFILE", "1", "", "", "", "", ""},
       {"empty, dynamic allowed", "", nullptr, "", "Yes", "", "", "", "Yes"},
       {"invalid, dynamic set", "bad.name", nullptr, "", "Yes", "", "", kErrorInvalidDefault, "yes"},
@@ -272,5 +277,54 @@ TEST_F(ValidationTest, DbcsClientNames) {
     EXPECT_EQ(GetProp(h, "CLIENT_NAME"), c.proposed);
   }
 }
+
+#ifndef _WIN32
+// Reads that fail: a check whose property cannot be read answers nothing and
+// leaves the flags as they were, so the actions take the name as acceptable.
+TEST_F(ValidationTest, UnreadablePropertiesLeaveEarlierAnswers) {
+  MSIHANDLE h = Open({{"CLIENT_NAME", "bad.name"}, {"ENABLE_DYNAMIC_CLIENT_NAME", "Yes"}});
+  SetProp(h, kClientNameValid, "earlier");
+  winsim::FailPropertyRead("CLIENT_NAME");
+  EXPECT_EQ(CallAction(h, "ValidateClientName"), 0u);
+  EXPECT_EQ(GetProp(h, kClientNameValid), "earlier");
+  EXPECT_EQ(CallAction(h, "ValidateClientName2"), 0u);
+  EXPECT_EQ(CallAction(h, "GetQVAClientName"), 0u);
+  EXPECT_EQ(GetProp(h, kShown), "") << "the error action never ran";
+  EXPECT_EQ(GetProp(h, "ENABLE_DYNAMIC_CLIENT_NAME"), "Yes");
+  winsim::ResetSession();
+
+  // An empty name whose dynamic-naming switch cannot be read: no answer.
+  SetProp(h, "CLIENT_NAME", "");
+  winsim::FailPropertyRead("ENABLE_DYNAMIC_CLIENT_NAME");
+  int valid = 7, empty = 7;
+  EXPECT_EQ(viduzo::ValidateProperty(h, "CLIENT_NAME", kClientNameValid, nullptr, nullptr), 0u);
+  EXPECT_EQ(GetProp(h, kClientNameValid), "earlier");
+  EXPECT_EQ(viduzo::ValidateProperty(h, "CLIENT_NAME", nullptr, &valid, &empty), 0u);
+  EXPECT_EQ(valid, 7);
+  EXPECT_EQ(empty, 1);
+  EXPECT_EQ(CallAction(h, "ValidateClientName2"), 0u);
+}
+
+// Paths past MAX_PATH are winsim's alone: a volume of 250 characters leaves
+// no room for the file name in the 261-byte buffer, even when the file is there.
+TEST_F(ValidationTest, VolumeLeavingNoRoomForTheFileName) {
+  MSIHANDLE h = Open({});
+  const std::string volume = "C:\\" + std::string(246, 'v') + "\\";
+  ASSERT_EQ(volume.size(), 250u);
+  ASSERT_TRUE(CreateDirectoryA(volume.c_str(), nullptr));
+  ASSERT_TRUE(WritePrivateProfileStringA("ZNClient", "ClientName", "NAME1",
+                                         (volume + "ZNCNAME.INI").c_str()));
+  SetProp(h, "WindowsVolume", volume);
+  char buffer[256] = "";
+  EXPECT_FALSE(viduzo::GetIniClientName(h, buffer, sizeof buffer, "ClientName"));
+  const std::string shorter = volume.substr(0, 248) + "\\";  // 249: it fits
+  ASSERT_TRUE(CreateDirectoryA(shorter.c_str(), nullptr));
+  ASSERT_TRUE(WritePrivateProfileStringA("ZNClient", "ClientName", "NAME2",
+                                         (shorter + "ZNCNAME.INI").c_str()));
+  SetProp(h, "WindowsVolume", shorter);
+  EXPECT_TRUE(viduzo::GetIniClientName(h, buffer, sizeof buffer, "ClientName"));
+  EXPECT_STREQ(buffer, "NAME2");
+}
+#endif
 
 }  // namespace

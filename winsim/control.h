@@ -80,6 +80,8 @@ void FailHeapAllocation(unsigned afterSuccesses);
 void ResetHeapFailure();
 // True while the failure FailHeapAllocation asked for has not happened yet.
 bool HeapFailurePending();
+// The number of HeapAlloc blocks not yet freed.
+std::size_t HeapBlockCount();
 
 // ---- code page -------------------------------------------------------------
 // 1252 or 932; by default chosen from LC_ALL / LC_CTYPE / LANG like Wine does
