@@ -56,8 +56,10 @@ struct ActionPackage {
     SetProp(h, "ENABLE_DYNAMIC_CLIENT_NAME", "Yes");
     SetProp(h, kCore, install);
     SetProp(h, kCache, install);
-    SetProp(h, "PROGRAM_FOLDER_NAME.3F8A61D5_E27C_4B19_9D40_58B6C1E0A2F7", "Hublane");
-    SetProp(h, "PROGRAM_FOLDER_NAME.9D4C2E81_6B0F_47A3_8E15_C2A07F3D96B4", "Agent");
+    // Every entry is refused, so that validation, whenever it runs, names an error.
+    SetProp(h, "PROGRAM_FOLDER_NAME.3F8A61D5_E27C_4B19_9D40_58B6C1E0A2F7", "bad/pf");
+    SetProp(h, "PROGRAM_FOLDER_NAME.9D4C2E81_6B0F_47A3_8E15_C2A07F3D96B4", "bad/pf");
+    SetProp(h, "ValidationError.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60", "untouched");
     SetProp(h, "DESKTOPLINK.3F8A61D5_E27C_4B19_9D40_58B6C1E0A2F7", "\\Desktop\\");
     SetProp(h, "ProgramMenuFolder", "C:\\Menu\\");
     SetProp(h, "UserSID", "S-1-5-21-1-2-3-4");
@@ -120,6 +122,12 @@ TEST(AllocationFailure, EveryAllocationOfEveryActionFailsCleanly) {
       winsim::ResetHeapFailure();
       if (!reached) break;
       EXPECT_EQ(a.results.count(result), 1u) << "result " << result;
+      // GetSystemState ends early (before validating) exactly when it fails for
+      // a step it cannot do without, such as resolving the configuration file.
+      if (std::string(a.action) == "GetSystemState" && result == 0) {
+        EXPECT_NE(GetProp(p.h, "ValidationError.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60"),
+                  "untouched");
+      }
       if (std::string(a.action) == "MoveFileTree" && result == 0) {
         std::size_t tree =
             QueryRows(p.h, "SELECT `FileKey` FROM `MoveFile` WHERE `Component_` = 'Tree'").size();

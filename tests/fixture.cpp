@@ -156,7 +156,9 @@ UINT CallAction(MSIHANDLE install, const char* name) {
   std::size_t before = winsim::OpenHandleCount();
   std::size_t kernelBefore = winsim::OpenKernelHandleCount();
   std::size_t blocksBefore = winsim::HeapBlockCount();
+  std::size_t keysBefore = winsim::OpenKeyCount();
   UINT result = action(install);
+  EXPECT_EQ(winsim::OpenKeyCount(), keysBefore) << name << " left a registry key open";
   EXPECT_EQ(winsim::OpenHandleCount(), before) << name << " left an installer handle open";
   EXPECT_EQ(winsim::OpenKernelHandleCount(), kernelBefore) << name << " left a file handle open";
   EXPECT_EQ(winsim::HeapBlockCount(), blocksBefore) << name << " left a heap block behind";

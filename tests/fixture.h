@@ -50,7 +50,7 @@ void SetProp(MSIHANDLE install, const std::string& name, const std::string& valu
 
 // Calls an exported action of viduzo.dll by name through the loader, as the
 // engine does. Natively it also checks that the action left no installer
-// handle, file handle or heap block behind.
+// handle, file handle, registry key or heap block behind.
 UINT CallAction(MSIHANDLE install, const char* name);
 
 #ifndef _WIN32

@@ -143,6 +143,10 @@ TEST_F(SystemStateTest, UnreachableHiveSelectsTheDefaultUser) {
   SetProp(h, kCurrentUser, "start");
   EXPECT_EQ(CallAction(h, "GetSystemState"), 0u);
   EXPECT_EQ(GetProp(h, kCurrentUser), "start");
+  SetProp(h, "UserSID", "X");  // one character is a SID to look up
+  EXPECT_EQ(CallAction(h, "GetSystemState"), 0u);
+  EXPECT_EQ(GetProp(h, kCurrentUser), "DefaultUser.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60");
+  SetProp(h, kCurrentUser, "start");
   SetProp(h, "UserSID", "");  // no SID: nothing looked up, nothing written
   EXPECT_EQ(CallAction(h, "GetSystemState"), 0u);
   EXPECT_EQ(GetProp(h, kCurrentUser), "start");
@@ -201,6 +205,8 @@ TEST_F(SystemStateTest, ConfigurationFileSettingsAndDefaults) {
       {"from the pass-through folder", true, {{"PersistentCacheSize", "777"}}, "777", "8192",
        "<cache>", "<default>", ""},
       {"no file", false, {}, nullptr, "8192", "<cache>", "<default>", ""},
+      {"a letter before the digits: no number", false, {{"PersistentCacheSize", "X12"}},
+       nullptr, "8192", "<cache>", "<default>", ""},
       {"every digit counts", false,
        {{"PersistentCacheSize", "90"}, {"PersistentCacheMinBitmap", "09"}}, "90", "09",
        "<cache>", "<default>", ""},

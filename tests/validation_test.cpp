@@ -324,6 +324,14 @@ TEST_F(ValidationTest, VolumeLeavingNoRoomForTheFileName) {
   SetProp(h, "WindowsVolume", shorter);
   EXPECT_TRUE(viduzo::GetIniClientName(h, buffer, sizeof buffer, "ClientName"));
   EXPECT_STREQ(buffer, "NAME2");
+  // A volume of one character is a volume: "XZNCNAME.INI", a bare file name, is
+  // looked for in the Windows folder.
+  ASSERT_TRUE(WritePrivateProfileStringA("ZNClient", "ClientName", "NAME3",
+                                         "C:\\windows\\XZNCNAME.INI"));
+  SetProp(h, "WindowsVolume", "X");
+  EXPECT_TRUE(viduzo::GetIniClientName(h, buffer, sizeof buffer, "ClientName"));
+  EXPECT_STREQ(buffer, "NAME3");
+  DeleteFileA("C:\\windows\\XZNCNAME.INI");
 }
 #endif
 
