@@ -650,6 +650,78 @@ TEST(FileTreeFailures, ReadsWritesCostFinalizeAndTrace) {
 }
 #endif
 
+#ifndef _WIN32
+// Every step of a walk that can fail fails the row: refused rows, unwritable
+// key and item properties, conditions that cannot be tested. Rows written
+// before the failure stay; nothing after it is written.
+TEST(FileTreeFailures, EveryFailingStepFailsTheRow) {
+  struct Case {
+    const char* title;
+    const char* action;
+    bool singleFile;
+    std::string fileCondition;
+    const char* failWrite;  // property names; "RM_FILE_*" and "MV_FILE_*" the generated keys
+    unsigned writesFirst;
+    const char* refusedTable;
+    UINT refusedField;
+    const char* refusedValue;
+    Rows rows;  // FileName / SourceName of the rows written ("" for a folder row)
+  } cases[] = {
+      {"root key property", "RemoveFileTree", false, "", "RM_FILE_*", 0, "", 0, "", {}},
+      {"subfolder key property", "RemoveFileTree", false, "", "RM_FILE_*", 1, "", 0, "", {{"*"}}},
+      {"wildcard row", "RemoveFileTree", false, "", "", 0, "RemoveFile", 3, "*", {}},
+      {"folder row", "RemoveFileTree", false, "", "", 0, "RemoveFile", 3, "", {{"*"}, {"*"}}},
+      {"file row", "RemoveFileTree", false, "c VmrCoreRemoveFileFile >< \".txt\"", "", 0,
+       "RemoveFile", 3, "y.txt", {}},  // b\ is listed first
+      {"subfolder item property", "RemoveFileTree", false, "", "VmrCoreRemoveFileDirectory", 1,
+       "", 0, "", {{"*"}}},
+      {"file condition that cannot be tested", "RemoveFileTree", false, "c (((", "", 0, "", 0, "",
+       {}},
+      {"short name retried with an unwritable item", "RemoveFileTree", false,
+       "c VmrCoreRemoveFileFile = \"nothing\"", "VmrCoreRemoveFileFile", 2, "", 0, "", {{""}}},
+      {"single file row", "RemoveFileTree", true, "", "", 0, "RemoveFile", 3, "y.txt", {}},
+      {"single file key property", "RemoveFileTree", true, "", "RM_FILE_*", 0, "", 0, "",
+       {{"y.txt"}}},
+      {"destination key property", "MoveFileTree", false, "", "MV_FILE_*", 0, "", 0, "", {}},
+      {"source key property", "MoveFileTree", false, "", "MV_FILE_*", 1, "", 0, "", {}},
+      {"subfolder destination key", "MoveFileTree", false, "", "MV_FILE_*", 2, "", 0, "", {{"*"}}},
+      {"move wildcard row", "MoveFileTree", false, "", "", 0, "MoveFile", 3, "*", {}},
+      {"move file row", "MoveFileTree", false, "c VmrCoreMoveFileFile >< \".txt\"", "", 0,
+       "MoveFile", 3, "y.txt", {}},
+      {"move file condition that cannot be tested", "MoveFileTree", false, "c (((", "", 0, "", 0,
+       "", {}},
+      {"short name test with an unwritable item", "MoveFileTree", false,
+       "c VmrCoreMoveFileFile >< \"Name\"", "VmrCoreMoveFileFile", 2, "", 0, "", {}},
+      {"move single file row", "MoveFileTree", true, "", "", 0, "MoveFile", 3, "y.txt", {}},
+      {"move single file source key", "MoveFileTree", true, "", "MV_FILE_*", 1, "", 0, "",
+       {{"y.txt"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.title);
+    winsim::ResetSession();
+    Package p;
+    CreateTables(p);
+    RemoveRow(p, "T", 3, "", c.fileCondition);
+    MoveRow(p, "M", 0, c.fileCondition);
+    MSIHANDLE h = p.Open();
+    // a\ holds "Long Name.txt" and b\, which holds y.txt.
+    const std::string a = TempFolder("steps");
+    WriteFile(a + "Long Name.txt", "l");
+    CreateDirectoryA((a + "b").c_str(), nullptr);
+    WriteFile(a + "b\\y.txt", "y");
+    SetProp(h, "OLDDIR", c.singleFile ? a + "b\\y.txt" : a);
+    SetProp(h, "NEWDIR", TempFolder("stepstarget"));
+    if (*c.failWrite) winsim::FailPropertyWrite(c.failWrite, c.writesFirst);
+    if (*c.refusedTable) winsim::FailRowInsert(c.refusedTable, c.refusedField, c.refusedValue);
+    const bool removal = std::string(c.action) == "RemoveFileTree";
+    EXPECT_EQ(CallAction(h, c.action), 1603u);
+    EXPECT_EQ(removal ? QueryRows(h, "SELECT `FileName` FROM `RemoveFile`")
+                      : QueryRows(h, "SELECT `SourceName` FROM `MoveFile`"),
+              c.rows);
+  }
+}
+#endif
+
 TEST_F(FileTreeTest, HiddenReadOnlyAndOverlongEntries) {
   RemoveRow(pkg, "T", 3, "", "c VmrCoreRemoveFileFile >< \"e\"");
   MSIHANDLE h = pkg.Open();
@@ -676,6 +748,28 @@ TEST_F(FileTreeTest, HiddenReadOnlyAndOverlongEntries) {
   bool quiet = error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND;
   SetProp(h, "OLDDIR", deep);
   EXPECT_EQ(CallAction(h, "RemoveFileTree"), quiet ? 0u : 1603u) << "listing error " << error;
+}
+
+TEST(FileTreeTables, NoSessionAndOverlongColumns) {
+  // Without an install session there is no database: both actions fail.
+  EXPECT_EQ(CallAction(0, "RemoveFileTree"), 1603u);
+  EXPECT_EQ(CallAction(0, "MoveFileTree"), 1603u);
+  // A column of more than 255 characters fails its row; the next row still runs.
+  Package p;
+  CreateTables(p);
+  RemoveRow(p, "A", 3, "c " + std::string(300, 'x'));
+  RemoveRow(p, "B", 3);
+  MoveRow(p, "A", 0, "c " + std::string(300, 'x'));
+  p.Sql("INSERT INTO `VmrMoveFileTree` (`Tree`, `Component_`, `SourceRoot`, `DestRoot`, "
+        "`Options`, `DirCondition`, `FileCondition`) VALUES ('B', 'NewFiles', 'OLDDIR', "
+        "'NEWDIR', 0, '', '')");
+  MSIHANDLE h = p.Open();
+  SetProp(h, "OLDDIR", TempFolder("cols"));
+  SetProp(h, "NEWDIR", TempFolder("colstarget"));
+  EXPECT_EQ(CallAction(h, "RemoveFileTree"), 1603u);
+  EXPECT_EQ(CallAction(h, "MoveFileTree"), 1603u);
+  EXPECT_EQ(QueryRows(h, "SELECT `FileName` FROM `RemoveFile`"), (Rows{{""}, {"*"}}));
+  EXPECT_EQ(QueryRows(h, "SELECT `SourceName` FROM `MoveFile`"), (Rows{{"*"}}));
 }
 
 TEST(FileTreeTables, MissingTables) {

@@ -46,7 +46,8 @@ void ResetInstalledProducts();
 
 // Makes MsiGetPropertyA (reads) or MsiSetPropertyA (writes) of the property
 // `name` (the exact name) fail with ERROR_FUNCTION_FAILED once `afterSuccesses`
-// more such calls on it have succeeded, and every such call after that.
+// more such calls on it have succeeded, and every such call after that; a name
+// ending in "*" stands for every property whose name begins with the rest.
 // ResetSession lets them succeed again.
 void FailPropertyRead(const std::string& name, unsigned afterSuccesses = 0);
 void FailPropertyWrite(const std::string& name, unsigned afterSuccesses = 0);

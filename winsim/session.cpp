@@ -1,6 +1,7 @@
 // The install session: a package opened with MsiOpenPackageA, its properties,
 // formatted text, conditions, actions and messages. The costing actions and the
 // feature / component states are in costing.cpp.
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <string>
@@ -31,9 +32,17 @@ SessionControl& Control() {
   return control;
 }
 
-// True when this call on the property is one the test made fail.
+// True when this call on the property is one the test made fail. A name
+// ending in "*" stands for every name that begins with the rest.
 bool CallFails(std::map<std::string, unsigned>& failing, const char* name) {
   auto it = failing.find(name);
+  if (it == failing.end()) {
+    const std::string text = name;
+    it = std::find_if(failing.begin(), failing.end(), [&text](const auto& entry) {
+      const std::string& n = entry.first;
+      return !n.empty() && n.back() == '*' && text.compare(0, n.size() - 1, n, 0, n.size() - 1) == 0;
+    });
+  }
   if (it == failing.end()) return false;
   if (it->second == 0) return true;
   --it->second;
