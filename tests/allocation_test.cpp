@@ -6,6 +6,7 @@
 #include <set>
 #include <string>
 
+#include "runtime/text.h"
 #include "tests/fixture.h"
 #include "tests/pe_image.h"
 #include "winsim/control.h"
@@ -142,6 +143,14 @@ TEST(AllocationFailure, EveryAllocationOfEveryActionFailsCleanly) {
       EXPECT_GE(n, 3u) << a.action;
     }
   }
+}
+
+// A routine that cannot allocate reports false: a text it cannot copy to
+// compare is not taken for all upper case.
+TEST(AllocationFailure, UpperCaseTestWithoutItsCopy) {
+  winsim::FailHeapAllocation(0);
+  EXPECT_FALSE(viduzo::IsAllUpper("ROOTPROP"));
+  EXPECT_TRUE(viduzo::IsAllUpper("ROOTPROP"));
 }
 
 }  // namespace
