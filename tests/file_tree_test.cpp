@@ -98,6 +98,9 @@ TEST(FileTreeKeys, RowsAndKeysOfAFreshProcess) {
     WriteFile(flat + "x", "x");
     WriteFile(flat + "z", "z");
     const std::string target = TempFolder("target");
+    const std::string siblings = TempFolder("siblings");
+    CreateDirectoryA((siblings + "d1").c_str(), nullptr);
+    CreateDirectoryA((siblings + "d2").c_str(), nullptr);
     struct Step {
       const char* title;
       const char* action;
@@ -132,6 +135,17 @@ TEST(FileTreeKeys, RowsAndKeysOfAFreshProcess) {
         {"null options give 0", "MoveFileTree", -1, "", flat + "x",
          {{mv(20), "NEWDIR", "."}, {mv(21), "OLDDIR", "."}},
          {{mv(21), "NewFiles", "x", "", mv(21), mv(20), "0"}}, {{mv(21), flat}}},
+        // Sibling folders: the path is cut back after each.
+        {"sibling folders removed", "RemoveFileTree", 16, "", siblings,
+         {{rm(22), "OLDDIR", "."}, {rm(23), "OLDDIR", "."}, {rm(25), "OLDDIR", "."}}, {},
+         {{rm(23), siblings + "d1\\"}, {rm(25), siblings + "d2\\"}}},
+        {"sibling folders moved", "MoveFileTree", 0, "", siblings,
+         {{mv(28), "NEWDIR", "."}, {mv(29), "OLDDIR", "."}, {mv(30), "NEWDIR", "."},
+          {mv(31), "OLDDIR", "."}, {mv(32), "NEWDIR", "."}, {mv(33), "OLDDIR", "."}},
+         {{mv(29), "NewFiles", "*", "", mv(29), mv(28), "0"},
+          {mv(31), "NewFiles", "*", "", mv(31), mv(30), "0"},
+          {mv(33), "NewFiles", "*", "", mv(33), mv(32), "0"}},
+         {{mv(32), target + "d2\\"}, {mv(33), siblings + "d2\\"}}},
     };
     for (const Step& step : steps) {
       SCOPED_TRACE(step.title);
@@ -166,6 +180,20 @@ TEST(FileTreeKeys, RowsAndKeysOfAFreshProcess) {
 // A root without a trailing backslash names one file, whatever the length or
 // the characters of its name: both walks schedule that file under its whole
 // name, with the folder in the generated key's property.
+TEST(FileTreeSingleFile, RootOfOneCharacterIsAFile) {
+  Package p;
+  CreateTables(p);
+  RemoveRow(p, "T", 3);
+  MoveRow(p, "M", 1);
+  MSIHANDLE h = p.Open();
+  SetProp(h, "OLDDIR", "x");
+  SetProp(h, "NEWDIR", TempFolder("onechar"));
+  EXPECT_EQ(CallAction(h, "RemoveFileTree"), 0u);
+  EXPECT_EQ(CallAction(h, "MoveFileTree"), 0u);
+  EXPECT_EQ(QueryRows(h, "SELECT `FileName` FROM `RemoveFile`"), (Rows{{"x"}}));
+  EXPECT_EQ(QueryRows(h, "SELECT `SourceName` FROM `MoveFile`"), (Rows{{"x"}}));
+}
+
 TEST(FileTreeSingleFile, RootNamingOneFileUsesItsWholeName) {
   const struct {
     const char* title;
@@ -287,6 +315,31 @@ TEST(FileTreeNames, FilesPickedByLongOrShortName) {
   }
 }
 
+#ifndef _WIN32
+// Name lengths at their limit, with short names set by the test: a long name
+// of 255 characters alone, "SHORT|long" of exactly 255, and a short name of
+// one character, which is a short name all the same.
+TEST(FileTreeNames, NamesAtTheLimit) {
+  const std::string a = TempFolder("limit");
+  const std::string alone = std::string(251, 'a') + ".txt";  // 255
+  const std::string joined = std::string(238, 'j') + ".txt";  // 242 + 1 + 12
+  WriteFile(a + alone, "a");
+  WriteFile(a + joined, "j");
+  WriteFile(a + "Long Name.txt", "l");
+  ASSERT_TRUE(winsim::SetShortName(a + alone, ""));
+  ASSERT_TRUE(winsim::SetShortName(a + joined, "JJJJJJ~1.TXT"));
+  ASSERT_TRUE(winsim::SetShortName(a + "Long Name.txt", "L"));
+  Package p;
+  CreateTables(p);
+  RemoveRow(p, "T", 3, "", "c VmrCoreRemoveFileFile >< \".txt\" OR VmrCoreRemoveFileFile = \"L\"");
+  MSIHANDLE h = p.Open();
+  SetProp(h, "OLDDIR", a);
+  EXPECT_EQ(CallAction(h, "RemoveFileTree"), 0u);
+  EXPECT_EQ(QueryRows(h, "SELECT `FileName` FROM `RemoveFile` WHERE `FileName` IS NOT NULL"),
+            (Rows{{"JJJJJJ~1.TXT|" + joined}, {"L|Long Name.txt"}, {alone}}));
+}
+#endif
+
 TEST_F(FileTreeTest, RowFailuresAndQuietCases) {
   struct Case {
     const char* title;
@@ -346,6 +399,35 @@ TEST_F(FileTreeTest, MoveSkipsEqualPaths) {
   EXPECT_EQ(CallAction(h, "MoveFileTree"), 0u);
   EXPECT_TRUE(Moves(h).empty());
   EXPECT_TRUE(Directories(h).empty());
+}
+
+// Moves that write less than the whole tree, without failing: a refused
+// directory condition, an empty destination (its root row only), and a
+// destination of one character, which is still a destination.
+TEST(FileTreeMoves, QuietMoves) {
+  const struct {
+    const char* directoryCondition;
+    const char* destination;
+    std::size_t moves;
+  } cases[] = {
+      {"c VmrCoreMoveFileDirectory = \"nowhere\"", "<target>", 0},
+      {"", "", 1},
+      {"", "y", 2},
+      {"", "<target>", 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.directoryCondition) + " to " + c.destination);
+    Package p;
+    CreateTables(p);
+    p.Sql(std::string("INSERT INTO `VmrMoveFileTree` (`Tree`, `Component_`, `SourceRoot`, "
+                      "`DestRoot`, `Options`, `DirCondition`, `FileCondition`) VALUES ('M', "
+                      "'NewFiles', 'OLDDIR', 'NEWDIR', 0, '") + c.directoryCondition + "', '')");
+    MSIHANDLE h = p.Open();
+    SetProp(h, "OLDDIR", PlantTree());
+    SetProp(h, "NEWDIR", std::string(c.destination) == "<target>" ? TempFolder("qt") : c.destination);
+    EXPECT_EQ(CallAction(h, "MoveFileTree"), 0u);
+    EXPECT_EQ(Moves(h).size(), c.moves);
+  }
 }
 
 // Sets a file's creation and last-write times (low and high halves).
@@ -432,7 +514,7 @@ TEST(FileTreeTimestamps, ListIsCompleteWheneverAConditionCanSeeIt) {
        "old>", {{"a1.txt"}, {"equal.txt"}, {"early.txt"}, {"v.dll"}, {"f2.txt"}}, "old><a1><f2>",
        "old>"},
       {"a condition naming the list sees the entries before it", "",
-       std::string("c VmrCoreMoveFileFile = \"a1.txt\" OR ") + kTimestamps + " >< \"a1.txt|\"", "",
+       std::string("c ") + kTimestamps + " >< \"a1.txt|\" OR VmrCoreMoveFileFile = \"a1.txt\"", "",
        kCreationTimes ? Rows{{"a1.txt"}, {"equal.txt"}, {"early.txt"}, {"v.dll"}, {"f2.txt"}}
                       : Rows{{"a1.txt"}},
        "<a1><f2>", ""},
@@ -690,6 +772,8 @@ TEST(FileTreeFailures, EveryFailingStepFailsTheRow) {
        "MoveFile", 3, "y.txt", {}},
       {"move file condition that cannot be tested", "MoveFileTree", false, "c (((", "", 0, "", 0,
        "", {}},
+      {"a one-character file condition is a condition", "MoveFileTree", false, "x", "", 0, "", 0,
+       "", {}},
       {"short name test with an unwritable item", "MoveFileTree", false,
        "c VmrCoreMoveFileFile >< \"Name\"", "VmrCoreMoveFileFile", 2, "", 0, "", {}},
       {"move single file row", "MoveFileTree", true, "", "", 0, "MoveFile", 3, "y.txt", {}},
@@ -733,10 +817,13 @@ TEST_F(FileTreeTest, HiddenReadOnlyAndOverlongEntries) {
   SetFileAttributesA((a + "hidden.dat").c_str(), FILE_ATTRIBUTE_HIDDEN);
   SetFileAttributesA((a + "readonly.dat").c_str(), FILE_ATTRIBUTE_READONLY);
   SetFileAttributesA((a + "hiddendir").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_DIRECTORY);
+  // A folder whose name begins with a dot is a folder like any other.
+  CreateDirectoryA((a + ".d").c_str(), nullptr);
+  WriteFile(a + ".d\\one.dat", "1");
   SetProp(h, "OLDDIR", a);
   EXPECT_EQ(CallAction(h, "RemoveFileTree"), 0u);
   EXPECT_EQ(QueryRows(h, "SELECT `FileName` FROM `RemoveFile` WHERE `FileName` IS NOT NULL"),
-            (Rows{{"hidden.dat"}, {"inner.dat"}, {"readonly.dat"}}));
+            (Rows{{"hidden.dat"}, {"inner.dat"}, {"one.dat"}, {"readonly.dat"}}));
   SetFileAttributesA((a + "readonly.dat").c_str(), FILE_ATTRIBUTE_NORMAL);
 
   // A root past MAX_PATH cannot be listed: a missing folder is no failure.
@@ -757,9 +844,10 @@ TEST(FileTreeTables, NoSessionAndOverlongColumns) {
   // A column of more than 255 characters fails its row; the next row still runs.
   Package p;
   CreateTables(p);
-  RemoveRow(p, "A", 3, "c " + std::string(300, 'x'));
+  // 256 characters: one more than the column buffer holds.
+  RemoveRow(p, "A", 3, "c " + std::string(254, 'x'));
   RemoveRow(p, "B", 3);
-  MoveRow(p, "A", 0, "c " + std::string(300, 'x'));
+  MoveRow(p, "A", 0, "c " + std::string(254, 'x'));
   p.Sql("INSERT INTO `VmrMoveFileTree` (`Tree`, `Component_`, `SourceRoot`, `DestRoot`, "
         "`Options`, `DirCondition`, `FileCondition`) VALUES ('B', 'NewFiles', 'OLDDIR', "
         "'NEWDIR', 0, '', '')");
