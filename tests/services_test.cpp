@@ -110,8 +110,10 @@ TEST_F(ServicesTest, FormatTextResolvesPropertiesAndGrows) {
   EXPECT_EQ(b.size, std::string("1: " + folder + "HOSTCFG.INI ").size() + 1);
 
   // A second call reuses the grown buffer with its size.
+  const DWORD grown = b.size;
   ASSERT_EQ(FormatText(h, "plain", &b.text, &resolved, &b.size), ERROR_SUCCESS);
   EXPECT_STREQ(resolved, "plain");
+  EXPECT_EQ(b.size, grown);
 
   // An existing buffer without a size is refused.
   EXPECT_EQ(FormatText(h, "x", &b.text, &resolved, nullptr), ERROR_INSTALL_FAILURE);
@@ -150,6 +152,9 @@ TEST_F(ServicesTest, HideCancelSendsTheCommonDataMessage) {
 bool IsUpperHex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
 
 TEST(GuidSuffix, AppendsADotAndThirtySixCharacters) {
+#ifndef _WIN32
+  const std::size_t blocks = winsim::HeapBlockCount();
+#endif
   char first[128] = "DYN_REG";
   char second[128] = "DYN_REG";
   char* where = first;  // non-null on entry: receives where the suffix begins
@@ -179,6 +184,9 @@ TEST(GuidSuffix, AppendsADotAndThirtySixCharacters) {
   EXPECT_EQ(guid[0], '{');
   EXPECT_EQ(guid[37], '}');
   FreeBuffer(&guid);
+#ifndef _WIN32
+  EXPECT_EQ(winsim::HeapBlockCount(), blocks) << "every GUID text released";
+#endif
 }
 
 TEST(BytesToHexString, WritesPrefixAndUpperCaseDigits) {
@@ -218,6 +226,9 @@ TEST(GrowableText, JoinGrowsToTwiceTheJoinedLengthAndKeepsItsRoom) {
   EXPECT_EQ(t.size, 2u * 203u + 1u);
   ASSERT_TRUE(t.Join("x", "y"));  // fits: the block stays
   EXPECT_STREQ(t.text, "xy");
+  EXPECT_EQ(t.size, 407u);
+  const std::string exact(406, 'e');  // exactly fills the block with its terminator
+  ASSERT_TRUE(t.Join(exact.c_str(), ""));
   EXPECT_EQ(t.size, 407u);
   const std::string more(500, 'm');
   ASSERT_TRUE(t.Join(more.c_str(), "z"));

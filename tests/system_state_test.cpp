@@ -367,6 +367,8 @@ TEST(SystemStateFailures, ReadAndWriteFailuresAndTheSharedValidationFlag) {
        "D:\\Cache", "C:\\log|bad", 0, {{kCache, "D:\\Cache"}, {kLogFile, "C:\\log|bad"}}},
       {"scratch read fails after a refused check: the flag stays invalid", kScratch, 1, "",
        "C:\\ca|che", "D:\\ok.log", 0, {{kCache, "<cache>"}, {kLogFile, "<unset>"}}},
+      {"client name unreadable, nothing refused before: no error", "CLIENT_NAME", 0, "", "", "",
+       0, {{kError, "untouched"}}, "Agent"},
       {"client name unreadable after a refused path: the invalid-name error", "CLIENT_NAME", 0,
        "", "C:\\ca|che", "", 0, {{kError, kInvalidName}}, "Agent"},
       {"pass-through read fails: failure, and its copy is written empty", kPassThrough, 0, "",
@@ -553,8 +555,26 @@ TEST(ModuleFolders, ResultAndStopsOnFailures) {
     EXPECT_EQ(GetProp(h, kAgentMenu), c.agentMenu);
     EXPECT_EQ(GetProp(h, kDesktopLink), c.link);
   }
+  // An empty program folder name leaves its menu path alone: no failure.
+  Package pkg;
+  MSIHANDLE h = pkg.Open();
+  SetProp(h, kCore, "C:\\Core\\");
+  SetProp(h, "ProgramMenuFolder", "C:\\Menu\\");
+  SetProp(h, kAgentPf, "");
+  SetProp(h, kAgentMenu, "-");
+  EXPECT_EQ(viduzo::SetModuleFolderProperties(h), 1);
+  EXPECT_EQ(GetProp(h, kAgentMenu), "-");
 }
 #endif
+
+// A cache folder of one character is a folder: the configuration is read.
+TEST_F(SystemStateTest, OneCharacterCacheFolder) {
+  MSIHANDLE h = Open();
+  SetProp(h, kCache, "Q");
+  SetProp(h, kCacheBmp, "<unset>");
+  EXPECT_EQ(CallAction(h, "GetSystemState"), 0u);
+  EXPECT_EQ(GetProp(h, kCacheBmp), "8192");
+}
 
 TEST_F(SystemStateTest, BetweenCostFinalizeDecidesSingleSignOn) {
   struct Case {
@@ -573,6 +593,7 @@ TEST_F(SystemStateTest, BetweenCostFinalizeDecidesSingleSignOn) {
   // Without a Directory table the private folders cannot be walked: 1603, but
   // every other step still runs.
   MSIHANDLE h = Open();
+  SetProp(h, kLauncher, "D:\\Old\\");
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.adminUser) + "/" + c.privileged + "/" + c.enableTrov);
     SetProp(h, "AdminUser", c.adminUser);
@@ -582,6 +603,7 @@ TEST_F(SystemStateTest, BetweenCostFinalizeDecidesSingleSignOn) {
     EXPECT_EQ(CallAction(h, "SystemStateBetweenCostFinalize"), 1603u);
     EXPECT_EQ(GetProp(h, "ENABLE_TROV"), c.trovAfter);
     EXPECT_EQ(GetProp(h, kEnableTrovFiles), c.filesAfter);
+    EXPECT_EQ(GetProp(h, kLauncher), GetProp(h, kCore)) << "module folders aligned first";
   }
 #ifndef _WIN32
   const auto& run = winsim::ActionsRun();

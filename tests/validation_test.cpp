@@ -291,7 +291,11 @@ TEST_F(ValidationTest, UnreadablePropertiesLeaveEarlierAnswers) {
   EXPECT_EQ(CallAction(h, "GetQVAClientName"), 0u);
   EXPECT_EQ(GetProp(h, kShown), "") << "the error action never ran";
   EXPECT_EQ(GetProp(h, "ENABLE_DYNAMIC_CLIENT_NAME"), "Yes");
+  // Installed: no name file is read, and the unreadable name is proposed empty.
+  SetProp(h, "Installed", "1");
+  EXPECT_EQ(CallAction(h, "GetQVAClientName"), 0u);
   winsim::ResetSession();
+  EXPECT_EQ(GetProp(h, "CLIENT_NAME"), "");
 
   // An empty name whose dynamic-naming switch cannot be read: no answer.
   SetProp(h, "CLIENT_NAME", "");
