@@ -265,6 +265,8 @@ TEST_F(MsiTest, RtfTextSurvivesTheFormatter) {
       {"{\\rtf1 x}", "\x11\x13rtf1 x\x12"},
       {"a\\\\b", "a\\b"},
       {"\\}\\{[P]\\}", "}{[P]}"},
+      {"\\\\{", "\\\x11"},  // an escaped backslash clears the escape: the brace is RTF's
+      {"\\\\\\", "\\\x13"},  // and the backslash after it starts a new one
   };
   for (const auto& c : masks) EXPECT_STREQ(m.MaskRtfControls(c.rtf), c.masked) << c.rtf;
   EXPECT_EQ(m.MaskRtfControls(""), nullptr);
@@ -289,6 +291,13 @@ TEST_F(MsiTest, RtfTextSurvivesTheFormatter) {
   EXPECT_EQ(m.UnmaskRtfControls(empty), nullptr);
 
   EXPECT_STREQ(m.ConcatStrings("ab", "cd"), "abcd");
+  EXPECT_EQ(m.ConcatStrings(nullptr, "cd"), nullptr);
+  EXPECT_EQ(m.ConcatStrings("ab", nullptr), nullptr);
+}
+
+TEST_F(MsiTest, NoActiveDatabaseWithoutASession) {
+  MSI m(0);
+  EXPECT_FALSE(m.OpenActiveDatabase(0));
 }
 
 TEST_F(MsiTest, DbcsRtfTextKeepsTrailBytes) {
