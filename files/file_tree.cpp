@@ -67,7 +67,9 @@ bool RunConditionAction(MSIHANDLE hInstall, LPCSTR name, UINT* result) {
   return true;
 }
 
-// A growable path that a walk appends to and cuts back.
+// A growable path that a walk appends to and cuts back. A failed growth
+// releases the buffer: the row fails, and the cuts on the way out of the walk
+// find nothing to cut.
 struct PathBuffer {
   GrowableText buffer;
   bool Append(const char* first, const char* second = "") {
@@ -79,17 +81,22 @@ struct PathBuffer {
     return true;
   }
   DWORD Length() const { return static_cast<DWORD>(lstrlenA(buffer.text)); }
-  // A root that does not end in "\" names one file: its name goes to name and
-  // the buffer keeps the folder, backslash included.
-  bool SplitFileRoot(char (&name)[kColumnBuffer]) {
+  // A root that does not end in "\" names one file: the text after its last
+  // "\", whole, goes to name and the buffer keeps the folder, backslash
+  // included. kFailed when the name cannot be copied.
+  enum Split { kFolder, kFile, kFailed };
+  Split SplitFileRoot(GrowableText& name) {
     char* path = buffer.text;
-    if (path[0] == '\0' || EndsWithChar(path, '\\')) return false;
+    if (path[0] == '\0' || EndsWithChar(path, '\\')) return kFolder;
     char* slash = FindLastChar(path, '\\');
-    lstrcpynA(name, slash ? slash + 1 : path, kColumnBuffer);
-    Cut(slash ? static_cast<DWORD>(slash + 1 - path) : 0);
-    return true;
+    char* start = slash ? slash + 1 : path;
+    if (!name.Join(start, "")) return kFailed;
+    Cut(static_cast<DWORD>(start - path));
+    return kFile;
   }
-  void Cut(DWORD length) { buffer.text[length] = '\0'; }
+  void Cut(DWORD length) {
+    if (buffer.text) buffer.text[length] = '\0';
+  }
   char* text() { return buffer.text; }
   bool Init() {
     if (!buffer.text && !GrowBuffer(&buffer.text, &buffer.size, kPathBuffer - 1)) return false;
@@ -150,8 +157,9 @@ const char* DifferentShortName(const WIN32_FIND_DATAA& entry) {
   return shortName;
 }
 
-// The name a RemoveFile or MoveFile row gives: "SHORT|Long name" when there is a
-// differing short name, else the long name; false when it is too long.
+// The name a RemoveFile or MoveFile row gives: "SHORT|Long name" with a short
+// name, else the long name; false when it is too long. Removal passes any short
+// name the entry has, moving only a differing one.
 bool RowFileName(const WIN32_FIND_DATAA& entry, const char* shortName,
                  char (&name)[kColumnBuffer]) {
   int longLength = lstrlenA(entry.cFileName);
@@ -233,12 +241,16 @@ bool ScheduleRemoveTree(RemoveWalk& w) {
     return false;
   if (skip) return true;
 
-  char name[kColumnBuffer];
-  if (w.path.SplitFileRoot(name)) {
-    if (!EvaluateItemCondition(w.hInstall, w.fileCondition, kRemoveFileItem, name, &satisfied))
+  GrowableText name;
+  PathBuffer::Split split = w.path.SplitFileRoot(name);
+  if (split == PathBuffer::kFailed) return false;
+  if (split == PathBuffer::kFile) {
+    if (!EvaluateItemCondition(w.hInstall, w.fileCondition, kRemoveFileItem, name.text,
+                               &satisfied))
       return false;
     if (!satisfied) return true;
-    if (!InsertRow(w.removeFileView, {key, w.component, name, key}, w.mode, true)) return false;
+    if (!InsertRow(w.removeFileView, {key, w.component, name.text, key}, w.mode, true))
+      return false;
     return MsiSetPropertyA(w.hInstall, key, w.path.text()) == ERROR_SUCCESS;
   }
   char* path = w.path.text();
@@ -276,7 +288,8 @@ bool ScheduleRemoveTree(RemoveWalk& w) {
       return false;
     if (!satisfied) continue;
     char name[kColumnBuffer];
-    if (!RowFileName(entry, shortName, name)) return false;
+    const char* anyShortName = entry.cAlternateFileName[0] ? entry.cAlternateFileName : nullptr;
+    if (!RowFileName(entry, anyShortName, name)) return false;
     char trace[kColumnBuffer + 64];
     wsprintfA(trace, "Scheduleing the file %s for removal.", name);
     OutputDebugStringA(trace);
@@ -312,6 +325,21 @@ struct MoveWalk {
   TimestampList timestamps;
 };
 
+// A condition that can see the time-stamp list: an action, which may read or
+// change any property, or an installer condition that names the list.
+bool CanSeeTimestamps(LPCSTR condition) {
+  return condition && (HasHead(condition, 'a') ||
+                       (HasHead(condition, 'c') && FindText(condition + 2, kTimestamps)));
+}
+
+// Tests a condition of the move walk, writing the kept time stamps first when
+// the condition could see them.
+bool TestMoveCondition(MoveWalk& w, LPCSTR condition, LPCSTR item, LPCSTR value,
+                       bool* satisfied) {
+  if (CanSeeTimestamps(condition)) w.timestamps.Flush(w.hInstall);
+  return EvaluateItemCondition(w.hInstall, condition, item, value, satisfied);
+}
+
 bool InsertMoveRow(MoveWalk& w, LPCSTR key, LPCSTR name, LPCSTR sourceKey,
                    LPCSTR destinationFolder) {
   return InsertRow(w.moveFileView, {key, w.component, name, nullptr, sourceKey, destinationFolder},
@@ -320,7 +348,7 @@ bool InsertMoveRow(MoveWalk& w, LPCSTR key, LPCSTR name, LPCSTR sourceKey,
 
 bool ScheduleMoveTree(MoveWalk& w) {
   bool satisfied = false;
-  if (!EvaluateItemCondition(w.hInstall, w.directoryCondition, kMoveDirectoryItem,
+  if (!TestMoveCondition(w, w.directoryCondition, kMoveDirectoryItem,
                              w.source.text(), &satisfied))
     return false;
   if (!satisfied) return true;
@@ -348,14 +376,17 @@ bool ScheduleMoveTree(MoveWalk& w) {
     return false;
   if (skip) return true;
 
-  char name[kColumnBuffer];
-  if (w.source.SplitFileRoot(name)) {
-    if (!EvaluateItemCondition(w.hInstall, w.fileCondition, kMoveFileItem, name, &satisfied))
+  GrowableText name;
+  PathBuffer::Split split = w.source.SplitFileRoot(name);
+  if (split == PathBuffer::kFailed) return false;
+  if (split == PathBuffer::kFile) {
+    if (!TestMoveCondition(w, w.fileCondition, kMoveFileItem, name.text, &satisfied))
       return false;
     if (!satisfied) return true;
-    if (!InsertMoveRow(w, sourceKey, name, sourceKey, destinationFolder)) return false;
+    if (!InsertMoveRow(w, sourceKey, name.text, sourceKey, destinationFolder)) return false;
     if (MsiSetPropertyA(w.hInstall, sourceKey, w.source.text()) != ERROR_SUCCESS) return false;
-    RecordMovedFileTimes(w.hInstall, w.source.text(), w.destination.text(), name, w.timestamps);
+    RecordMovedFileTimes(w.hInstall, w.source.text(), w.destination.text(), name.text,
+                         w.timestamps);
     return true;
   }
 
@@ -383,14 +414,14 @@ bool ScheduleMoveTree(MoveWalk& w) {
       continue;
     }
     if (!testFiles) continue;
-    if (!EvaluateItemCondition(w.hInstall, w.fileCondition, kMoveFileItem, entry.cFileName,
+    if (!TestMoveCondition(w, w.fileCondition, kMoveFileItem, entry.cFileName,
                                &satisfied))
       return false;
     if (!satisfied) continue;
     // Once the long name passed, a differing short name must pass too.
     const char* shortName = DifferentShortName(entry);
     if (shortName) {
-      if (!EvaluateItemCondition(w.hInstall, w.fileCondition, kMoveFileItem, shortName,
+      if (!TestMoveCondition(w, w.fileCondition, kMoveFileItem, shortName,
                                  &satisfied))
         return false;
       if (!satisfied) continue;
@@ -476,31 +507,30 @@ bool AddTempDirectory(MSIHANDLE hInstall, MSIHANDLE directoryView, LPCSTR key, L
   return true;
 }
 
-TimestampList::~TimestampList() { FreeBuffer(&text_); }
+TimestampList::~TimestampList() { FreeBuffer(&pending_); }
 
-bool TimestampList::Append(MSIHANDLE hInstall, LPCSTR entry) {
-  if (!text_) {
-    if (GetPropertyValue(hInstall, kTimestamps, &text_, &size_, nullptr) != ERROR_SUCCESS) {
-      FreeBuffer(&text_);
-      return false;
-    }
-    length_ = static_cast<DWORD>(lstrlenA(text_));
-  }
+bool TimestampList::Append(LPCSTR entry) {
   DWORD entryLength = static_cast<DWORD>(lstrlenA(entry));
   // Doubling keeps a long run of appends linear.
-  if (length_ + entryLength >= size_ && !GrowBuffer(&text_, &size_, 2 * (length_ + entryLength)))
+  if ((!pending_ || length_ + entryLength >= size_) &&
+      !GrowBuffer(&pending_, &size_, 2 * (length_ + entryLength))) {
+    length_ = 0;
     return false;
-  lstrcpyA(text_ + length_, entry);
+  }
+  lstrcpyA(pending_ + length_, entry);
   length_ += entryLength;
-  changed_ = true;
   return true;
 }
 
 void TimestampList::Flush(MSIHANDLE hInstall) {
-  if (text_ && changed_) MsiSetPropertyA(hInstall, kTimestamps, text_);
-  FreeBuffer(&text_);
-  size_ = length_ = 0;
-  changed_ = false;
+  if (length_ == 0) return;
+  GrowableText list;
+  if (list.ReadProperty(hInstall, kTimestamps) == ERROR_SUCCESS) {
+    GrowableText joined;
+    if (joined.Join(list.text, pending_)) MsiSetPropertyA(hInstall, kTimestamps, joined.text);
+  }
+  length_ = 0;
+  pending_[0] = '\0';
 }
 
 void RecordMovedFileTimes(MSIHANDLE hInstall, LPCSTR sourceFolder, LPCSTR destinationFolder,
@@ -525,7 +555,7 @@ void RecordMovedFileTimes(MSIHANDLE hInstall, LPCSTR sourceFolder, LPCSTR destin
   char entry[MAX_PATH + 64];
   wsprintfA(entry, "%s|%u|%u|%u|%u>", destination, created.dwLowDateTime,
             created.dwHighDateTime, written.dwLowDateTime, written.dwHighDateTime);
-  list.Append(hInstall, entry);
+  list.Append(entry);
 }
 
 bool IsVersionedFile(LPCSTR path) {

@@ -21,9 +21,12 @@ bool EvaluateItemCondition(MSIHANDLE hInstall, LPCSTR condition, LPCSTR property
 bool AddTempDirectory(MSIHANDLE hInstall, MSIHANDLE directoryView, LPCSTR key, LPCSTR parent,
                       bool* parentMissing);
 
-// The time-stamp list of moved files. A walk keeps it in memory and writes the
-// property once per tree-table row: setting the property for every file would
-// copy the whole list each time and make large trees quadratic.
+// The time-stamp list of moved files. A walk keeps the entries it adds in
+// memory and writes them, after the property's current value, whenever
+// something could look at the property: before every condition that can see it
+// and at the end of the row. So the property is always what reading, appending
+// and writing it for every file gives, while a large tree still copies the
+// list only a few times rather than once per file.
 class TimestampList {
  public:
   TimestampList() = default;
@@ -31,17 +34,16 @@ class TimestampList {
   TimestampList& operator=(const TimestampList&) = delete;
   ~TimestampList();
 
-  // Appends one entry, reading the property first when nothing is loaded yet.
-  // False when the property cannot be read or the list cannot grow.
-  bool Append(MSIHANDLE hInstall, LPCSTR entry);
-  // Writes the list to its property when entries were added, and forgets it.
+  // Keeps one entry until the next Flush; false when it cannot be kept.
+  bool Append(LPCSTR entry);
+  // Appends the kept entries to the property as it is now and forgets them.
+  // Nothing is written when the property cannot be read.
   void Flush(MSIHANDLE hInstall);
 
  private:
-  char* text_ = nullptr;
+  char* pending_ = nullptr;
   DWORD size_ = 0;
   DWORD length_ = 0;
-  bool changed_ = false;
 };
 
 // Appends the creation and last-write times of an unversioned source file to the

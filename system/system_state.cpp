@@ -107,17 +107,29 @@ bool LeadingNumberIsZero(const char* text) {
 
 bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
+// The outcome of GetSystemState's steps: a failed write marks it, a failed
+// read of a deciding property ends the action at once. The validation flags
+// are the action's one pair, shared by the path checks and the entry checks:
+// a check whose property cannot be read leaves them as the check before did.
+struct Outcome {
+  bool failed = false;
+  int valid = 1;
+  int empty = 0;
+  void Set(MSIHANDLE hInstall, LPCSTR name, LPCSTR value) {
+    if (MsiSetPropertyA(hInstall, name, value) != ERROR_SUCCESS) failed = true;
+  }
+};
+
 // A configuration path is taken when it is a drive path or a network path and
 // passes the path character check (through the scratch property).
-bool AcceptPath(MSIHANDLE hInstall, const char* path) {
+bool AcceptPath(MSIHANDLE hInstall, const char* path, Outcome* outcome) {
   bool drive = path[0] != '\0' && path[1] == ':';
   bool network = lstrlenA(path) >= 3 && path[0] == '\\' && path[1] == '\\' &&
                  IsAsciiLetter(path[2]);
   if (!drive && !network) return false;
-  if (MsiSetPropertyA(hInstall, kScratchPath, path) != ERROR_SUCCESS) return false;
-  int valid = 0;
-  ValidateProperty(hInstall, kScratchPath, nullptr, &valid, nullptr);
-  return valid != 0;
+  outcome->Set(hInstall, kScratchPath, path);
+  ValidateProperty(hInstall, kScratchPath, nullptr, &outcome->valid, &outcome->empty);
+  return outcome->valid != 0;
 }
 
 bool FileExists(LPCSTR path) {
@@ -128,21 +140,13 @@ bool FileExists(LPCSTR path) {
   return true;
 }
 
-// The outcome of GetSystemState's steps: a failed write marks it, a failed
-// read of a deciding property ends the action at once.
-struct Outcome {
-  bool failed = false;
-  void Set(MSIHANDLE hInstall, LPCSTR name, LPCSTR value) {
-    if (MsiSetPropertyA(hInstall, name, value) != ERROR_SUCCESS) failed = true;
-  }
-};
 
 // Reads the configuration file's path keys into properties. False when a
 // default log path cannot be resolved or set, which ends the action.
 bool CarryConfigPaths(MSIHANDLE hInstall, LPCSTR ini, Outcome* outcome) {
   char value[kSmallBuffer];
   GetPrivateProfileStringA(kConfigSection, "PersistentCachePath", "", value, sizeof value, ini);
-  if (value[0] != '\0' && AcceptPath(hInstall, value)) outcome->Set(hInstall, kCache, value);
+  if (value[0] != '\0' && AcceptPath(hInstall, value, outcome)) outcome->Set(hInstall, kCache, value);
 
   const struct {
     const char* key;
@@ -152,7 +156,7 @@ bool CarryConfigPaths(MSIHANDLE hInstall, LPCSTR ini, Outcome* outcome) {
   for (const auto& log : logs) {
     GetPrivateProfileStringA(kConfigSection, log.key, "", value, sizeof value, ini);
     if (value[0] != '\0') {
-      if (AcceptPath(hInstall, value)) outcome->Set(hInstall, log.property, value);
+      if (AcceptPath(hInstall, value, outcome)) outcome->Set(hInstall, log.property, value);
       continue;
     }
     GrowableText resolved;
@@ -165,11 +169,11 @@ bool CarryConfigPaths(MSIHANDLE hInstall, LPCSTR ini, Outcome* outcome) {
 }
 
 // Validates one entry in flag form; a failure names its error property.
-void CheckEntry(MSIHANDLE hInstall, LPCSTR name, int* valid, int* empty, LPCSTR error,
+void CheckEntry(MSIHANDLE hInstall, LPCSTR name, Outcome* outcome, LPCSTR error,
                 LPCSTR emptyError = nullptr) {
-  ValidateProperty(hInstall, name, nullptr, valid, empty);
-  if (*valid) return;
-  MsiSetPropertyA(hInstall, kValidationError, emptyError && *empty ? emptyError : error);
+  ValidateProperty(hInstall, name, nullptr, &outcome->valid, &outcome->empty);
+  if (outcome->valid) return;
+  MsiSetPropertyA(hInstall, kValidationError, emptyError && outcome->empty ? emptyError : error);
 }
 
 }  // namespace
@@ -267,8 +271,6 @@ using namespace viduzo;
 // the client configuration file's settings, and the validation of the entries.
 extern "C" UINT WINAPI GetSystemState(MSIHANDLE hInstall) {
   Outcome outcome;
-  int valid = 1;
-  int empty = 0;
   SetModuleFolderProperties(hInstall);
 
   char passThrough[kSmallBuffer] = "";
@@ -319,15 +321,15 @@ extern "C" UINT WINAPI GetSystemState(MSIHANDLE hInstall) {
     if (!CarryConfigPaths(hInstall, ini, &outcome)) return ERROR_INSTALL_FAILURE;
   }
 
-  CheckEntry(hInstall, kClientName, &valid, &empty, kErrorClientNameInvalid,
+  CheckEntry(hInstall, kClientName, &outcome, kErrorClientNameInvalid,
              kErrorClientNameEmpty);
-  CheckEntry(hInstall, kClientFolder, &valid, &empty,
+  CheckEntry(hInstall, kClientFolder, &outcome,
              "ErrorInstallDirInvalid.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60");
   if (type != kAgentPackage)
-    CheckEntry(hInstall, kLauncherProgramFolder, &valid, &empty,
+    CheckEntry(hInstall, kLauncherProgramFolder, &outcome,
                "ErrorPFNameInvalid.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60");
   if (type != kClassicPackage)
-    CheckEntry(hInstall, kAgentProgramFolder, &valid, &empty,
+    CheckEntry(hInstall, kAgentProgramFolder, &outcome,
                "ErrorPFNameInvalid.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60");
   return outcome.failed ? ERROR_INSTALL_FAILURE : ERROR_SUCCESS;
 }

@@ -4,6 +4,7 @@
 // directory properties, [#file] / [$component] text, installed component paths;
 // and the single sign-on decision of SystemStateBetweenCostFinalize that rests
 // on them.
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -444,6 +445,37 @@ TEST(SingleSignOn, WantedWhileTheProductHasTheFilesInstalled) {
   }
   winsim::ResetInstalledProducts();
   EXPECT_EQ(MsiGetComponentPathA(kProductCode, kTrovComponentCode, nullptr, nullptr), kUnknown);
+}
+
+// A read or write that fails ends the action with 1603 before CostFinalize.
+TEST(SingleSignOn, FailedReadsAndWritesEndTheAction) {
+  const struct {
+    const char* failRead;
+    const char* failWrite;
+    const char* adminUser;
+  } cases[] = {
+      {"ProductCode", "", "1"},
+      {"", kEnableTrovFiles, "1"},
+      {"", "ENABLE_TROV", ""},  // no administrative rights: ENABLE_TROV is switched off
+      {"Privileged", "", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.failRead) + c.failWrite);
+    CostingPackage t;
+    MSIHANDLE h = OpenLauncherPackage(t, 3);
+    Cost(h);
+    winsim::ResetSession();
+    SetProp(h, "AdminUser", c.adminUser);
+    SetProp(h, "Privileged", "");
+    SetProp(h, kEnableTrovFiles, "start");
+    if (*c.failRead) winsim::FailPropertyRead(c.failRead);
+    if (*c.failWrite) winsim::FailPropertyWrite(c.failWrite);
+    EXPECT_EQ(CallAction(h, "SystemStateBetweenCostFinalize"), 1603u);
+    const auto& run = winsim::ActionsRun();
+    EXPECT_EQ(std::count(run.begin(), run.end(), "CostFinalize"), 0);
+    winsim::ResetSession();
+    EXPECT_EQ(GetProp(h, kEnableTrovFiles), "start");
+  }
 }
 #endif
 

@@ -4,6 +4,10 @@
 #include <objbase.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #ifndef _WIN32
@@ -198,9 +202,13 @@ UINT CallAction(MSIHANDLE install, const char* name) {
 #ifndef _WIN32
   std::size_t before = winsim::OpenHandleCount();
   std::size_t kernelBefore = winsim::OpenKernelHandleCount();
+  std::size_t blocksBefore = winsim::HeapBlockCount();
+  std::size_t keysBefore = winsim::OpenKeyCount();
   UINT result = action(install);
+  EXPECT_EQ(winsim::OpenKeyCount(), keysBefore) << name << " left a registry key open";
   EXPECT_EQ(winsim::OpenHandleCount(), before) << name << " left an installer handle open";
   EXPECT_EQ(winsim::OpenKernelHandleCount(), kernelBefore) << name << " left a file handle open";
+  EXPECT_EQ(winsim::HeapBlockCount(), blocksBefore) << name << " left a heap block behind";
   return result;
 #else
   return action(install);
@@ -208,6 +216,26 @@ UINT CallAction(MSIHANDLE install, const char* name) {
 }
 
 #ifndef _WIN32
+void InFreshProcess(const std::function<void()>& body) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        body();
+        // The parent shows what the process wrote to stderr.
+        const ::testing::TestResult* result =
+            ::testing::UnitTest::GetInstance()->current_test_info()->result();
+        for (int i = 0; i < result->total_part_count(); ++i) {
+          const ::testing::TestPartResult& part = result->GetTestPartResult(i);
+          if (part.failed())
+            std::fprintf(stderr, "%s:%d: %s\n", part.file_name() ? part.file_name() : "?",
+                         part.line_number(), part.message());
+        }
+        std::exit(::testing::Test::HasFailure() ? 1 : 0);
+      },
+      ::testing::ExitedWithCode(0), "")
+      << "a check failed in the fresh process (see its output above)";
+}
+
 HandleCheck::HandleCheck() : before_(winsim::OpenHandleCount()) {}
 HandleCheck::~HandleCheck() {
   EXPECT_EQ(winsim::OpenHandleCount(), before_) << "installer handles left open";
@@ -257,6 +285,15 @@ void WriteFile(const std::string& path, const std::string& content) {
   ::WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
   CloseHandle(file);
 }
+
+#ifndef _WIN32
+void PlantFile(const std::string& path, const std::string& content) {
+  const std::filesystem::path host = winsim::HostPath(path);
+  ASSERT_FALSE(host.empty()) << path;
+  std::filesystem::create_directories(host.parent_path());
+  std::ofstream(host, std::ios::binary) << content;
+}
+#endif
 
 std::string ReadWholeFile(const std::string& path) {
   HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -56,8 +57,16 @@ void SetProp(MSIHANDLE install, const std::string& name, const std::string& valu
 
 // Calls an exported action of viduzo.dll by name through the loader, as the
 // engine does. Natively it also checks that the action left no installer
-// handle open.
+// handle, file handle, registry key or heap block behind.
 UINT CallAction(MSIHANDLE install, const char* name);
+
+#ifndef _WIN32
+// Runs body in a fresh process of the test program, so that what the library
+// keeps for as long as it stays loaded (the key counter, the way "a " conditions
+// call actions) starts anew; a failed check in it fails the test. The process
+// runs the test from its start, so call this first.
+void InFreshProcess(const std::function<void()>& body);
+#endif
 
 // Checks, natively, that no installer handle opened in its scope stays open.
 class HandleCheck {
@@ -79,6 +88,11 @@ Rows QueryRows(MSIHANDLE install, const std::string& sql);
 
 // Writes a file of the given content; folders must exist.
 void WriteFile(const std::string& path, const std::string& content);
+#ifndef _WIN32
+// Plants a file (folders included) straight into winsim's sandbox: for paths
+// past MAX_PATH, which the ANSI file calls refuse as Windows does.
+void PlantFile(const std::string& path, const std::string& content);
+#endif
 // A whole file's content, or "<cannot open>" when it cannot be opened for reading.
 std::string ReadWholeFile(const std::string& path);
 

@@ -115,9 +115,13 @@ TEST_F(MsiTest, FindRecordChecksArgumentsAndMatchesColumns) {
       EXPECT_STREQ(m.GetFieldString(1), c.name);
     }
   }
-  // An apostrophe in a value breaks the query text.
-  EXPECT_NE(m.FindRecord("Name", "it's"), 0u);
-  EXPECT_EQ(m.record(), 0u);
+  // An apostrophe in a value breaks the query text: no view to fetch from, and
+  // the record found before stays the current one.
+  ASSERT_EQ(m.FindRecord("Name", "alpha"), 0u);
+  EXPECT_EQ(m.FindRecord("Name", "it's"), MSI::kNoHandle);
+  EXPECT_EQ(m.lastResult(), static_cast<UINT>(ERROR_BAD_QUERY_SYNTAX));
+  EXPECT_EQ(m.view(), 0u);
+  EXPECT_STREQ(m.GetFieldString(1), "alpha");
   // A table given to FindRecord becomes the remembered one.
   EXPECT_EQ(m.FindRecord("Key", "k", nullptr, nullptr, nullptr, nullptr, "Empty"),
             static_cast<UINT>(ERROR_NO_MORE_ITEMS));
@@ -159,8 +163,19 @@ TEST_F(MsiTest, FieldAccessAndCacheLifetimes) {
   EXPECT_EQ(m.GetFieldString(1, &mine), mine);
   EXPECT_STREQ(mine, "gamma");
   MSI::FreeText(mine);
-  // Fields past the cache are only handed out.
+
+  // A row of 200 columns: fields from 128 on have no cache slot, so they are
+  // only handed out.
+  std::string sql = "SELECT `Name`";
+  for (int i = 1; i < 200; ++i) sql += ", `Name`";
+  ASSERT_EQ(m.OpenView((sql + " FROM `Item` WHERE `Name` = 'alpha'").c_str()), 0u);
+  ASSERT_EQ(m.FetchRecord(), 0u);
+  EXPECT_STREQ(m.GetFieldString(127), "alpha");
+  EXPECT_EQ(m.GetFieldString(128), nullptr);
   EXPECT_EQ(m.GetFieldString(200), nullptr);
+  EXPECT_EQ(m.GetFieldString(200, &mine), mine);
+  EXPECT_STREQ(mine, "alpha");
+  MSI::FreeText(mine);
   m.CloseDatabase();
 }
 
@@ -250,6 +265,8 @@ TEST_F(MsiTest, RtfTextSurvivesTheFormatter) {
       {"{\\rtf1 x}", "\x11\x13rtf1 x\x12"},
       {"a\\\\b", "a\\b"},
       {"\\}\\{[P]\\}", "}{[P]}"},
+      {"\\\\{", "\\\x11"},  // an escaped backslash clears the escape: the brace is RTF's
+      {"\\\\\\", "\\\x13"},  // and the backslash after it starts a new one
   };
   for (const auto& c : masks) EXPECT_STREQ(m.MaskRtfControls(c.rtf), c.masked) << c.rtf;
   EXPECT_EQ(m.MaskRtfControls(""), nullptr);
@@ -274,6 +291,13 @@ TEST_F(MsiTest, RtfTextSurvivesTheFormatter) {
   EXPECT_EQ(m.UnmaskRtfControls(empty), nullptr);
 
   EXPECT_STREQ(m.ConcatStrings("ab", "cd"), "abcd");
+  EXPECT_EQ(m.ConcatStrings(nullptr, "cd"), nullptr);
+  EXPECT_EQ(m.ConcatStrings("ab", nullptr), nullptr);
+}
+
+TEST_F(MsiTest, NoActiveDatabaseWithoutASession) {
+  MSI m(0);
+  EXPECT_FALSE(m.OpenActiveDatabase(0));
 }
 
 TEST_F(MsiTest, DbcsRtfTextKeepsTrailBytes) {

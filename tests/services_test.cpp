@@ -110,8 +110,10 @@ TEST_F(ServicesTest, FormatTextResolvesPropertiesAndGrows) {
   EXPECT_EQ(b.size, std::string("1: " + folder + "HOSTCFG.INI ").size() + 1);
 
   // A second call reuses the grown buffer with its size.
+  const DWORD grown = b.size;
   ASSERT_EQ(FormatText(h, "plain", &b.text, &resolved, &b.size), ERROR_SUCCESS);
   EXPECT_STREQ(resolved, "plain");
+  EXPECT_EQ(b.size, grown);
 
   // An existing buffer without a size is refused.
   EXPECT_EQ(FormatText(h, "x", &b.text, &resolved, nullptr), ERROR_INSTALL_FAILURE);
@@ -150,6 +152,9 @@ TEST_F(ServicesTest, HideCancelSendsTheCommonDataMessage) {
 bool IsUpperHex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
 
 TEST(GuidSuffix, AppendsADotAndThirtySixCharacters) {
+#ifndef _WIN32
+  const std::size_t blocks = winsim::HeapBlockCount();
+#endif
   char first[128] = "DYN_REG";
   char second[128] = "DYN_REG";
   char* where = first;  // non-null on entry: receives where the suffix begins
@@ -179,6 +184,9 @@ TEST(GuidSuffix, AppendsADotAndThirtySixCharacters) {
   EXPECT_EQ(guid[0], '{');
   EXPECT_EQ(guid[37], '}');
   FreeBuffer(&guid);
+#ifndef _WIN32
+  EXPECT_EQ(winsim::HeapBlockCount(), blocks) << "every GUID text released";
+#endif
 }
 
 TEST(BytesToHexString, WritesPrefixAndUpperCaseDigits) {
@@ -209,5 +217,89 @@ TEST(BytesToHexString, WritesPrefixAndUpperCaseDigits) {
   EXPECT_EQ(std::strlen(b.text), 802u);
   EXPECT_EQ(std::string(b.text + 2, 6), "000102");
 }
+
+TEST(GrowableText, JoinGrowsToTwiceTheJoinedLengthAndKeepsItsRoom) {
+  GrowableText t;
+  const std::string tail(200, 't');
+  ASSERT_TRUE(t.Join("abc", tail.c_str()));
+  EXPECT_EQ(std::string(t.text), "abc" + tail);
+  EXPECT_EQ(t.size, 2u * 203u + 1u);
+  ASSERT_TRUE(t.Join("x", "y"));  // fits: the block stays
+  EXPECT_STREQ(t.text, "xy");
+  EXPECT_EQ(t.size, 407u);
+  const std::string exact(406, 'e');  // exactly fills the block with its terminator
+  ASSERT_TRUE(t.Join(exact.c_str(), ""));
+  EXPECT_EQ(t.size, 407u);
+  const std::string more(500, 'm');
+  ASSERT_TRUE(t.Join(more.c_str(), "z"));
+  EXPECT_EQ(std::string(t.text), more + "z");
+  EXPECT_EQ(t.size, 2u * 501u + 1u);
+  ASSERT_TRUE(t.Join("", ""));
+  EXPECT_STREQ(t.text, "");
+}
+
+TEST_F(ServicesTest, FormatTextFramesAndValuesHoldingColons) {
+  MSIHANDLE h = pkg.Open();
+  Buffer b;
+  char* resolved = nullptr;
+  // The first ": " is the frame's; one in the value stays.
+  ASSERT_EQ(FormatText(h, "key: value", &b.text, &resolved, &b.size), ERROR_SUCCESS);
+  EXPECT_STREQ(resolved, "key: value");
+  // Without asking for the value, the engine's output is left as it is.
+  ASSERT_EQ(FormatText(h, "plain", &b.text, nullptr, &b.size), ERROR_SUCCESS);
+  EXPECT_STREQ(b.text, "1: plain ");
+}
+
+#ifndef _WIN32
+// Allocation failures in the services: false, null or 1603, and nothing left
+// on the heap.
+TEST_F(ServicesTest, AllocationFailuresLeaveNothingBehind) {
+  MSIHANDLE h = pkg.Open();
+  SetProp(h, "LONG", std::string(700, 'l'));
+  const std::size_t blocks = winsim::HeapBlockCount();
+  FreeBuffer(nullptr);  // nothing to release
+
+  Buffer b;
+  ASSERT_TRUE(GrowBuffer(&b.text, &b.size, 10));
+  winsim::FailHeapAllocation(0);
+  EXPECT_FALSE(GrowBuffer(&b.text, &b.size, 1000));
+  EXPECT_EQ(b.text, nullptr);
+  EXPECT_EQ(winsim::HeapBlockCount(), blocks);
+
+  winsim::FailHeapAllocation(0);
+  EXPECT_EQ(FormatText(h, "x", &b.text, nullptr, &b.size), ERROR_INSTALL_FAILURE);
+  EXPECT_EQ(b.text, nullptr);
+  winsim::FailHeapAllocation(1);  // the first block, then its growth
+  EXPECT_EQ(FormatText(h, "[LONG]", &b.text, nullptr, &b.size), ERROR_INSTALL_FAILURE);
+  EXPECT_EQ(b.text, nullptr);
+  EXPECT_EQ(winsim::HeapBlockCount(), blocks);
+
+  DWORD length = 5;
+  winsim::FailPropertyRead("LONG");
+  EXPECT_NE(GetPropertyValue(h, "LONG", &b.text, &b.size, &length), ERROR_SUCCESS);
+  EXPECT_EQ(length, 0u);
+  FreeBuffer(&b.text);
+  winsim::ResetSession();
+
+  char name[128] = "NAME";
+  winsim::FailHeapAllocation(0);
+  EXPECT_FALSE(AppendGuidSuffix(0, name, nullptr));
+  EXPECT_STREQ(name, "NAME");
+  char* guid = nullptr;
+  winsim::FailHeapAllocation(0);
+  EXPECT_FALSE(NewGuidString(0, &guid));
+  ASSERT_TRUE(NewGuidString(0, &guid));
+  ASSERT_TRUE(NewGuidString(0, &guid));  // a block passed in is released first
+  FreeBuffer(&guid);
+  const BYTE bytes[] = {1, 2};
+  winsim::FailHeapAllocation(0);
+  EXPECT_FALSE(BytesToHexString(bytes, 2, &b.text, "#x", &b.size));
+  EXPECT_EQ(b.text, nullptr);
+  GrowableText t;
+  winsim::FailHeapAllocation(0);
+  EXPECT_FALSE(t.Join("a", "b"));
+  EXPECT_EQ(winsim::HeapBlockCount(), blocks);
+}
+#endif
 
 }  // namespace

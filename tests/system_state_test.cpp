@@ -140,8 +140,16 @@ TEST_F(SystemStateTest, DesktopLinkFromTheVolumeRoot) {
 TEST_F(SystemStateTest, UnreachableHiveSelectsTheDefaultUser) {
   MSIHANDLE h = Open();
   SetProp(h, "UserSID", ".DEFAULT");  // always present under HKEY_USERS
+  SetProp(h, kCurrentUser, "start");
   EXPECT_EQ(CallAction(h, "GetSystemState"), 0u);
-  EXPECT_EQ(GetProp(h, kCurrentUser), "");
+  EXPECT_EQ(GetProp(h, kCurrentUser), "start");
+  SetProp(h, "UserSID", "X");  // one character is a SID to look up
+  EXPECT_EQ(CallAction(h, "GetSystemState"), 0u);
+  EXPECT_EQ(GetProp(h, kCurrentUser), "DefaultUser.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60");
+  SetProp(h, kCurrentUser, "start");
+  SetProp(h, "UserSID", "");  // no SID: nothing looked up, nothing written
+  EXPECT_EQ(CallAction(h, "GetSystemState"), 0u);
+  EXPECT_EQ(GetProp(h, kCurrentUser), "start");
   SetProp(h, "UserSID", "S-1-5-21-1111111111-2222222222-3333333333-4321");
   EXPECT_EQ(CallAction(h, "GetSystemState"), 0u);
   EXPECT_EQ(GetProp(h, kCurrentUser), "DefaultUser.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60");
@@ -153,7 +161,7 @@ struct ConfigCase {
   const char* title;
   bool inPassThrough;
   std::vector<std::pair<const char*, std::string>> keys;
-  const char* size;  // null: the default size of the cache folder's disk
+  const char* size;  // null: the default size of a cache folder on no disk, 30000000
   std::string bitmap;
   std::string cache;    // Cache... afterwards
   std::string logFile;  // null-like "<default>": the install folder's znclient.log
@@ -177,6 +185,11 @@ TEST_F(SystemStateTest, ConfigurationFileSettingsAndDefaults) {
        "12ab", "8192", "<cache>", "<default>", ""},
       {"letters only", false, {{"PersistentCacheSize", "abc"}}, nullptr, "8192", "<cache>",
        "<default>", ""},
+      {"zero", false, {{"PersistentCacheSize", "0"}, {"PersistentCacheMinBitmap", " -0x"}},
+       nullptr, "8192", "<cache>", "<default>", ""},
+      {"signed and blank-led numbers kept", false,
+       {{"PersistentCacheSize", "-5"}, {"PersistentCacheMinBitmap", "+07"}}, "-5", "+07",
+       "<cache>", "<default>", ""},
       {"refused paths change nothing",
        false,
        {{"PersistentCachePath", "relative\\cache"},
@@ -192,6 +205,22 @@ TEST_F(SystemStateTest, ConfigurationFileSettingsAndDefaults) {
       {"from the pass-through folder", true, {{"PersistentCacheSize", "777"}}, "777", "8192",
        "<cache>", "<default>", ""},
       {"no file", false, {}, nullptr, "8192", "<cache>", "<default>", ""},
+      {"a letter before the digits: no number", false, {{"PersistentCacheSize", "X12"}},
+       nullptr, "8192", "<cache>", "<default>", ""},
+      {"every digit counts", false,
+       {{"PersistentCacheSize", "90"}, {"PersistentCacheMinBitmap", "09"}}, "90", "09",
+       "<cache>", "<default>", ""},
+      {"network paths: two backslashes, then a letter from a to z or A to Z", false,
+       {{"PersistentCachePath", "\\\\a"}, {"LogFile", "\\\\z\\l"}, {"LogFileWin32", "\\\\A\\w"}},
+       nullptr, "8192", "\\\\a", "\\\\z\\l", "\\\\A\\w"},
+      {"network paths: Z taken, @ and [ refused", false,
+       {{"PersistentCachePath", "\\\\Z\\c"}, {"LogFile", "\\\\@\\l"}, {"LogFileWin32", "\\\\[\\w"}},
+       nullptr, "8192", "\\\\Z\\c", "<unset>", "<unset>"},
+      {"network paths: ` and { refused, one backslash refused", false,
+       {{"PersistentCachePath", "\\\\`c"}, {"LogFile", "\\\\{l"}, {"LogFileWin32", "\\xyz"}},
+       nullptr, "8192", "<cache>", "<unset>", "<unset>"},
+      {"a backslash second is no network path", false, {{"LogFile", "x\\yz"}}, nullptr, "8192",
+       "<cache>", "<unset>", ""},
   };
   for (const ConfigCase& c : cases) {
     SCOPED_TRACE(c.title);
@@ -199,7 +228,7 @@ TEST_F(SystemStateTest, ConfigurationFileSettingsAndDefaults) {
     MSIHANDLE h = p.Open();
     const std::string install = TempFolder("qva");
     const std::string passThrough = TempFolder("pt");
-    const std::string cache = TempFolder("cache");
+    const std::string cache = "Q:\\nowhere\\cache\\";  // on no disk
     SetProp(h, "HlType", "MSI_ALL");
     SetProp(h, "UserSID", "");
     SetProp(h, "CLIENT_NAME", "CLIENT01");
@@ -215,9 +244,7 @@ TEST_F(SystemStateTest, ConfigurationFileSettingsAndDefaults) {
       ASSERT_TRUE(WritePrivateProfileStringA("ZNClient", key, value.c_str(), ini.c_str()));
 
     EXPECT_EQ(CallAction(h, "GetSystemState"), 0u);
-    const std::string size =
-        c.size ? c.size : std::to_string(viduzo::DefaultCacheSize(cache.c_str()));
-    EXPECT_EQ(GetProp(h, kCacheSize), size);
+    EXPECT_EQ(GetProp(h, kCacheSize), c.size ? c.size : "30000000");
     EXPECT_EQ(GetProp(h, kCacheBmp), c.bitmap);
     EXPECT_EQ(GetProp(h, kCache), c.cache == "<cache>" ? cache : c.cache);
     EXPECT_EQ(GetProp(h, kLogFile),
@@ -228,34 +255,49 @@ TEST_F(SystemStateTest, ConfigurationFileSettingsAndDefaults) {
   }
 }
 
-TEST(DefaultCacheSize, IsThreePercentOfTheDisk) {
-  char temp[MAX_PATH];
-  GetTempPathA(sizeof temp, temp);
-  DWORD size = viduzo::DefaultCacheSize(temp);
-  EXPECT_GT(size, 0u);
-  EXPECT_EQ(size % 3, 0u);
-  // A path on no disk at all: 30000000.
-  EXPECT_EQ(viduzo::DefaultCacheSize("Q:\\nowhere\\at\\all\\"), 30000000u);
-}
-
-TEST_F(SystemStateTest, UnreadableDecidingPropertiesFailTheAction) {
+TEST_F(SystemStateTest, UnreadableDecidingPropertiesEndTheAction) {
   // A value that does not fit the 256-character buffer cannot be read.
   const std::string tooLong(256, 'x');
+  pkg.Table("Directory");
   MSIHANDLE h = Open();
-  for (const char* name : {"UserSID", "HlType"}) {
+  const char* kPfError = "ErrorPFNameInvalid.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
+  // A refused program folder name shows whether validation ran.
+  SetProp(h, kLauncherPf, "bad/pf");
+  for (const char* name : {"", "UserSID", "HlType"}) {
+    SCOPED_TRACE(name);
     SetProp(h, "UserSID", "");
     SetProp(h, "HlType", "MSI_ALL");
-    SetProp(h, name, tooLong);
+    if (*name) SetProp(h, name, tooLong);
     SetProp(h, kError, "untouched");
-    EXPECT_EQ(CallAction(h, "GetSystemState"), 1603u) << name;
-    EXPECT_EQ(GetProp(h, kError), "untouched") << name << ": validation never ran";
+    EXPECT_EQ(CallAction(h, "GetSystemState"), *name ? 1603u : 0u);
+    EXPECT_EQ(GetProp(h, kError), *name ? "untouched" : kPfError);
   }
-  for (const char* name : {"AdminUser", "ENABLE_TROV"}) {
-    SetProp(h, "AdminUser", "1");
-    SetProp(h, "ENABLE_TROV", "");
-    SetProp(h, name, tooLong);
-    EXPECT_EQ(CallAction(h, "SystemStateBetweenCostFinalize"), 1603u) << name;
+  const struct {
+    const char* adminUser;
+    const char* privileged;
+    const char* enableTrov;
+    UINT result;
+  } cases[] = {
+      {"1", "", "Yes", 0},                          // every read succeeds
+      {tooLong.c_str(), "1", "Yes", 1603},
+      {"", tooLong.c_str(), "Yes", 1603},
+      {"1", tooLong.c_str(), "Yes", 0},             // Privileged not read
+      {"1", "", tooLong.c_str(), 1603},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.adminUser).substr(0, 5) + "/" + std::string(c.privileged).substr(0, 5) +
+                 "/" + std::string(c.enableTrov).substr(0, 5));
+    SetProp(h, "AdminUser", c.adminUser);
+    SetProp(h, "Privileged", c.privileged);
+    SetProp(h, "ENABLE_TROV", c.enableTrov);
+    SetProp(h, kEnableTrovFiles, "start");
+    EXPECT_EQ(CallAction(h, "SystemStateBetweenCostFinalize"), c.result);
+    EXPECT_EQ(GetProp(h, kEnableTrovFiles), "start");
   }
+#ifndef _WIN32
+  const auto& run = winsim::ActionsRun();
+  EXPECT_EQ(std::count(run.begin(), run.end(), "CostFinalize"), 2) << "only when no read failed";
+#endif
 }
 
 #ifndef _WIN32
@@ -287,11 +329,104 @@ TEST_F(SystemStateTest, LoadedHiveLeavesCurrentUserAlone) {
   const std::string sid = "S-1-5-21-1004336348-1177238915-682003330-1001";
   ASSERT_TRUE(winsim::LoadUserHive(sid));
   SetProp(h, "UserSID", sid);
+  SetProp(h, kCurrentUser, "start");
   EXPECT_EQ(CallAction(h, "GetSystemState"), 0u);
-  EXPECT_EQ(GetProp(h, kCurrentUser), "");
+  EXPECT_EQ(GetProp(h, kCurrentUser), "start");
   ASSERT_TRUE(winsim::UnloadUserHive(sid));
   EXPECT_EQ(CallAction(h, "GetSystemState"), 0u);
   EXPECT_EQ(GetProp(h, kCurrentUser), "DefaultUser.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60");
+}
+#endif
+
+#ifndef _WIN32
+// Reads and writes that fail. A deciding property that cannot be read ends the
+// action at once (validation never runs: the error stays "untouched"); a write
+// that fails marks the action failed and the rest still runs. The path checks
+// and the entry checks share one validation flag, which a check whose property
+// cannot be read leaves as the check before left it. The agent's program
+// folder name is refused, so that "ran" is the program folder error.
+TEST(SystemStateFailures, ReadAndWriteFailuresAndTheSharedValidationFlag) {
+  const char* kScratch = "TEMP.71C5A0E8_94D2_4E6B_8A17_F3B25D0C69E4";
+  const char* kRestore = "RestorePassThroughKey.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
+  const char* kInvalidName = "ErrorClientNameInvalid.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
+  const char* kRan = "ErrorPFNameInvalid.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
+  struct Case {
+    const char* title;
+    const char* failRead;   // property whose reads fail ("" none)
+    unsigned readsFirst;    // reads that still succeed before
+    const char* failWrite;  // property whose writes fail ("" none)
+    std::string cachePath;  // PersistentCachePath in the configuration file
+    std::string logFile;    // LogFile in it
+    UINT result;
+    std::vector<std::pair<const char*, std::string>> after;
+    const char* agentPf = "bad/pf";
+  } cases[] = {
+      {"scratch write fails: the action fails, the path is not taken", "", 0, kScratch,
+       "D:\\Cache", "", 1603, {{kCache, "<cache>"}, {kLogFile, "<install>znclient.log"}}},
+      {"scratch read fails after a passed check: the flag stays valid", kScratch, 1, "",
+       "D:\\Cache", "C:\\log|bad", 0, {{kCache, "D:\\Cache"}, {kLogFile, "C:\\log|bad"}}},
+      {"scratch read fails after a refused check: the flag stays invalid", kScratch, 1, "",
+       "C:\\ca|che", "D:\\ok.log", 0, {{kCache, "<cache>"}, {kLogFile, "<unset>"}}},
+      {"client name unreadable, nothing refused before: no error", "CLIENT_NAME", 0, "", "", "",
+       0, {{kError, "untouched"}}, "Agent"},
+      {"client name unreadable after a refused path: the invalid-name error", "CLIENT_NAME", 0,
+       "", "C:\\ca|che", "", 0, {{kError, kInvalidName}}, "Agent"},
+      {"pass-through read fails: failure, and its copy is written empty", kPassThrough, 0, "",
+       "", "", 1603, {{kRestore, ""}, {kError, kRan}}},
+      {"pass-through copy write fails: failure, the rest runs", "", 0, kRestore, "", "", 1603,
+       {{kError, kRan}, {kLogFile, "<install>znclient.log"}}},
+      {"default user write fails: the action ends", "", 0, kCurrentUser, "", "", 1603,
+       {{kError, "untouched"}, {kCacheSize, "<unset>"}}},
+      {"UserSID unreadable: the action ends", "UserSID", 0, "", "", "", 1603,
+       {{kError, "untouched"}, {kCurrentUser, "<unset>"}}},
+      {"HlType unreadable: the action ends", "HlType", 0, "", "", "", 1603,
+       {{kError, "untouched"}, {kCacheSize, "<unset>"}}},
+      {"cache folder unreadable: the action ends", kCache, 0, "", "", "", 1603,
+       {{kError, "untouched"}, {kCacheSize, "<unset>"}}},
+      {"cache size write fails: failure, the rest runs", "", 0, kCacheSize, "", "", 1603,
+       {{kCacheBmp, "8192"}, {kError, kRan}}},
+      {"bitmap write fails: failure, the rest runs", "", 0, kCacheBmp, "", "", 1603,
+       {{kCacheSize, "30000000"}, {kLogFile, "<install>znclient.log"}}},
+      {"cache write after a passed check fails: failure, the rest runs", "", 0, kCache,
+       "D:\\Cache", "", 1603, {{kLogFile, "<install>znclient.log"}, {kError, kRan}}},
+      {"taken log write fails: failure, the rest runs", "", 0, kLogFile, "", "D:\\ok.log", 1603,
+       {{kLogFile32, ""}, {kError, kRan}}},
+      {"default log write fails: the action ends", "", 0, kLogFile, "", "", 1603,
+       {{kError, "untouched"}, {kLogFile32, "<unset>"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.title);
+    Package p;
+    MSIHANDLE h = p.Open();
+    const std::string install = TempFolder("qva");
+    // A cache folder on no disk: the default size is the fixed 30000000.
+    const std::string cache = "Q:\\nowhere\\cache\\";
+    SetProp(h, "HlType", "MSI_ALL");
+    SetProp(h, "UserSID", "S-1-5-21-1-2-3-999");  // no such hive
+    SetProp(h, "CLIENT_NAME", "CLIENT01");
+    SetProp(h, kLauncherPf, "Hublane");
+    SetProp(h, kAgentPf, c.agentPf);
+    SetProp(h, kCore, install);
+    SetProp(h, kCache, cache);
+    for (const char* name : {kLogFile, kLogFile32, kCacheSize, kCacheBmp, kCurrentUser})
+      SetProp(h, name, "<unset>");
+    SetProp(h, kError, "untouched");
+    const std::string ini = install + "HOSTCFG.INI";
+    if (!c.cachePath.empty())
+      WritePrivateProfileStringA("ZNClient", "PersistentCachePath", c.cachePath.c_str(), ini.c_str());
+    if (!c.logFile.empty())
+      WritePrivateProfileStringA("ZNClient", "LogFile", c.logFile.c_str(), ini.c_str());
+    if (*c.failRead) winsim::FailPropertyRead(c.failRead, c.readsFirst);
+    if (*c.failWrite) winsim::FailPropertyWrite(c.failWrite);
+
+    EXPECT_EQ(CallAction(h, "GetSystemState"), c.result);
+    winsim::ResetSession();
+    for (const auto& [name, value] : c.after) {
+      std::string expected = value == "<cache>" ? cache : value;
+      if (expected.rfind("<install>", 0) == 0) expected = install + expected.substr(9);
+      EXPECT_EQ(GetProp(h, name), expected) << name;
+    }
+  }
 }
 #endif
 
@@ -310,8 +445,10 @@ TEST_F(SystemStateTest, PrivateDirectoryPropertiesCleared) {
       {"AppDir", "VelmarDir", ".:APPLIC~1|Application", true},
       {"PlainDir", "VelmarDir", "Plain", true},
       {"PUBLICDIR", "VelmarDir", "Public", false},
+      {"pUBLICDIR", "VelmarDir", "Public", true},  // one lower-case letter is enough
       {"Lower_DIR.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60", "VelmarDir", "Scoped", true},
       {"NoParent", "", "Top", false},
+      {"CaseDir", "TargetDir", "Case", true},  // only "TARGETDIR" exactly is the root
   };
   for (const auto& r : rows) {
     std::string parent = *r.parent ? std::string("'") + r.parent + "'" : "''";
@@ -324,6 +461,119 @@ TEST_F(SystemStateTest, PrivateDirectoryPropertiesCleared) {
   EXPECT_EQ(viduzo::ClearPrivateDirectoryProperties(h), 0u);
   for (const auto& r : rows)
     EXPECT_EQ(GetProp(h, r.key), r.cleared ? "" : "C:\\Some\\Folder\\") << r.key;
+  // Without an install session there is no database to walk.
+  EXPECT_EQ(viduzo::ClearPrivateDirectoryProperties(0), 1603u);
+}
+
+// A row whose field does not fit 255 characters fails the walk, which still
+// goes on with the next rows.
+TEST(PrivateDirectories, UnreadableRowFailsTheWalkThatGoesOn) {
+  Package pkg;
+  pkg.Table("Directory");
+  pkg.Sql("INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) VALUES "
+          "('ALong', 'Parent', '" + std::string(300, 'd') + "')");
+  pkg.Sql("INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) VALUES "
+          "('BPlain', 'Parent', 'Plain')");
+  MSIHANDLE h = pkg.Open();
+  SetProp(h, "ALong", "C:\\A\\");
+  SetProp(h, "BPlain", "C:\\B\\");
+  EXPECT_EQ(viduzo::ClearPrivateDirectoryProperties(h), 1603u);
+  EXPECT_EQ(GetProp(h, "ALong"), "C:\\A\\");
+  EXPECT_EQ(GetProp(h, "BPlain"), "");
+#ifndef _WIN32
+  // A property that cannot be cleared fails the walk too.
+  SetProp(h, "BPlain", "C:\\B\\");
+  winsim::FailPropertyWrite("BPlain");
+  EXPECT_EQ(viduzo::ClearPrivateDirectoryProperties(h), 1603u);
+  EXPECT_EQ(GetProp(h, "BPlain"), "C:\\B\\");
+#endif
+}
+
+#ifndef _WIN32
+// SetModuleFolderProperties: 1 when every step succeeded, 0 otherwise; a failed
+// read of the core folder, the program-menu folder or the desktop link stops
+// it, anything else lowers the result and it goes on.
+TEST(ModuleFolders, ResultAndStopsOnFailures) {
+  const char* kLauncherMenu = "PFNAME.3F8A61D5_E27C_4B19_9D40_58B6C1E0A2F7";
+  const char* kAgentMenu = "PFNAME.9D4C2E81_6B0F_47A3_8E15_C2A07F3D96B4";
+  const char* kAgentAlias = "PFName.9D4C2E81_6B0F_47A3_8E15_C2A07F3D96B4";
+  struct Case {
+    const char* title;
+    const char* failRead;
+    unsigned readsFirst;
+    const char* failWrite;
+    int result;
+    // launcher folder, launcher menu path, agent menu path, desktop link afterwards
+    const char* launcher;
+    const char* launcherMenu;
+    const char* agentMenu;
+    const char* link;
+  } cases[] = {
+      {"every step", "", 0, "", 1, "C:\\Core\\", "C:\\Menu\\H", "C:\\Menu\\Agent",
+       "C:\\Desk"},
+      {"core folder unreadable: stop", kCore, 0, "", 0, "D:\\Old\\", "-", "-", "\\Desk"},
+      {"module folder unreadable: go on", kLauncher, 0, "", 0, "D:\\Old\\", "C:\\Menu\\H",
+       "C:\\Menu\\Agent", "C:\\Desk"},
+      {"module folder unwritable: go on", "", 0, kLauncher, 0, "D:\\Old\\", "C:\\Menu\\H",
+       "C:\\Menu\\Agent", "C:\\Desk"},
+      {"program menu unreadable: stop", "ProgramMenuFolder", 0, "", 0, "C:\\Core\\", "-", "-",
+       "\\Desk"},
+      {"program menu unreadable the second time: stop", "ProgramMenuFolder", 1, "", 0,
+       "C:\\Core\\", "C:\\Menu\\H", "-", "\\Desk"},
+      {"launcher folder name unreadable: go on", kLauncherPf, 0, "", 0, "C:\\Core\\", "-",
+       "C:\\Menu\\Agent", "C:\\Desk"},
+      {"launcher menu path unwritable: go on", "", 0, kLauncherMenu, 0, "C:\\Core\\", "-",
+       "C:\\Menu\\Agent", "C:\\Desk"},
+      {"agent alias unwritable: go on", "", 0, kAgentAlias, 0, "C:\\Core\\", "C:\\Menu\\H",
+       "C:\\Menu\\Agent", "C:\\Desk"},
+      {"desktop link unreadable: stop", kDesktopLink, 0, "", 0, "C:\\Core\\", "C:\\Menu\\H",
+       "C:\\Menu\\Agent", "\\Desk"},
+      {"desktop link unwritable", "", 0, kDesktopLink, 0, "C:\\Core\\", "C:\\Menu\\H",
+       "C:\\Menu\\Agent", "\\Desk"},
+      {"volume unreadable: the link is cleared", "WindowsVolume", 0, "", 1, "C:\\Core\\",
+       "C:\\Menu\\H", "C:\\Menu\\Agent", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.title);
+    winsim::ResetSession();
+    Package pkg;
+    MSIHANDLE h = pkg.Open();
+    SetProp(h, kCore, "C:\\Core\\");
+    SetProp(h, kLauncher, "D:\\Old\\");
+    SetProp(h, "ProgramMenuFolder", "C:\\Menu\\");
+    SetProp(h, kLauncherPf, "H");  // one character is a name
+    SetProp(h, kAgentPf, "Agent");
+    SetProp(h, kDesktopLink, "\\Desk");
+    SetProp(h, "WindowsVolume", "C:\\");
+    for (const char* name : {kLauncherMenu, kAgentMenu, kAgentAlias}) SetProp(h, name, "-");
+    if (*c.failRead) winsim::FailPropertyRead(c.failRead, c.readsFirst);
+    if (*c.failWrite) winsim::FailPropertyWrite(c.failWrite);
+    EXPECT_EQ(viduzo::SetModuleFolderProperties(h), c.result);
+    winsim::ResetSession();
+    EXPECT_EQ(GetProp(h, kLauncher), c.launcher);
+    EXPECT_EQ(GetProp(h, kLauncherMenu), c.launcherMenu);
+    EXPECT_EQ(GetProp(h, kAgentMenu), c.agentMenu);
+    EXPECT_EQ(GetProp(h, kDesktopLink), c.link);
+  }
+  // An empty program folder name leaves its menu path alone: no failure.
+  Package pkg;
+  MSIHANDLE h = pkg.Open();
+  SetProp(h, kCore, "C:\\Core\\");
+  SetProp(h, "ProgramMenuFolder", "C:\\Menu\\");
+  SetProp(h, kAgentPf, "");
+  SetProp(h, kAgentMenu, "-");
+  EXPECT_EQ(viduzo::SetModuleFolderProperties(h), 1);
+  EXPECT_EQ(GetProp(h, kAgentMenu), "-");
+}
+#endif
+
+// A cache folder of one character is a folder: the configuration is read.
+TEST_F(SystemStateTest, OneCharacterCacheFolder) {
+  MSIHANDLE h = Open();
+  SetProp(h, kCache, "Q");
+  SetProp(h, kCacheBmp, "<unset>");
+  EXPECT_EQ(CallAction(h, "GetSystemState"), 0u);
+  EXPECT_EQ(GetProp(h, kCacheBmp), "8192");
 }
 
 TEST_F(SystemStateTest, BetweenCostFinalizeDecidesSingleSignOn) {
@@ -343,6 +593,7 @@ TEST_F(SystemStateTest, BetweenCostFinalizeDecidesSingleSignOn) {
   // Without a Directory table the private folders cannot be walked: 1603, but
   // every other step still runs.
   MSIHANDLE h = Open();
+  SetProp(h, kLauncher, "D:\\Old\\");
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.adminUser) + "/" + c.privileged + "/" + c.enableTrov);
     SetProp(h, "AdminUser", c.adminUser);
@@ -352,6 +603,7 @@ TEST_F(SystemStateTest, BetweenCostFinalizeDecidesSingleSignOn) {
     EXPECT_EQ(CallAction(h, "SystemStateBetweenCostFinalize"), 1603u);
     EXPECT_EQ(GetProp(h, "ENABLE_TROV"), c.trovAfter);
     EXPECT_EQ(GetProp(h, kEnableTrovFiles), c.filesAfter);
+    EXPECT_EQ(GetProp(h, kLauncher), GetProp(h, kCore)) << "module folders aligned first";
   }
 #ifndef _WIN32
   const auto& run = winsim::ActionsRun();

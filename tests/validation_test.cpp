@@ -5,6 +5,10 @@
 #include "client/validation.h"
 #include "tests/fixture.h"
 
+#ifndef _WIN32
+#include "winsim/control.h"
+#endif
+
 using namespace viduzo_test;
 
 namespace {
@@ -57,10 +61,6 @@ TEST_F(ValidationTest, ClientNameChecks) {
       {"ABCDEFGHIJKLMNOPQRSTU", "", "Over", 0, ""},    // 21 bytes: too long, but no bad character
       {"my client", "", "Yes", 0, ""},                 // a blank is allowed
       {"my.client", "", "No", 1603, kErrorInvalid},
-      {"a,b", "", "No", 1603, kErrorInvalid},
-      {"a\\b", "", "No", 1603, kErrorInvalid},
-      {"[x]", "", "No", 1603, kErrorInvalid},
-      {"semi;colon", "", "No", 1603, kErrorInvalid},
       {"", "Yes", "", 0, ""},    // dynamic naming allows an empty name
       {"", "", "", 1603, kErrorEmpty},
       {"", "no", "", 1603, kErrorEmpty},
@@ -84,6 +84,35 @@ TEST_F(ValidationTest, ClientNameChecks) {
     EXPECT_EQ(CallAction(h, "ValidateClientName2"), c.result2);
     EXPECT_EQ(GetProp(h, kValidationError), c.error2);
     EXPECT_EQ(GetProp(h, kShown), c.error2);  // the error action ran exactly when refused
+  }
+}
+
+// Every character of the two forbidden sets: a name may hold none of
+// \ / : * ? " < > | , . ( ) [ ] ; and a folder path none of / * ? " < > |
+// (it keeps its drive colon, backslashes and the rest of the name set).
+TEST_F(ValidationTest, EveryForbiddenCharacterOfBothSets) {
+  const std::string nameSet = "\\/:*?\"<>|,.()[];";
+  const std::string pathSet = "/*?\"<>|";
+  const std::string allowed = " -_!#$%&'+=@^`{}~0aZ";
+  MSIHANDLE h = Open({});
+  for (char c : nameSet + allowed) {
+    const bool forbiddenInName = nameSet.find(c) != std::string::npos;
+    const bool forbiddenInPath = pathSet.find(c) != std::string::npos;
+    SCOPED_TRACE(std::string("character ") + c);
+    SetProp(h, "CLIENT_NAME", std::string("ab") + c + "cd");
+    EXPECT_EQ(CallAction(h, "ValidateClientName"), 0u);
+    EXPECT_EQ(GetProp(h, kClientNameValid), forbiddenInName ? "No" : "Yes");
+    SetProp(h, "QVADIR.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60", std::string("C:\\a") + c + "b\\");
+    EXPECT_EQ(CallAction(h, "ValidateClientPath"), 0u);
+    EXPECT_EQ(GetProp(h, kClientPathValid), forbiddenInPath ? "No" : "Yes");
+    SetProp(h, "PROGRAM_FOLDER_NAME.3F8A61D5_E27C_4B19_9D40_58B6C1E0A2F7",
+            std::string("Velmar") + c);
+    EXPECT_EQ(CallAction(h, "ValidateProgramFolder"), 0u);
+    EXPECT_EQ(GetProp(h, kProgramFolderValid), forbiddenInPath ? "No" : "Yes");
+    SetProp(h, "PROGRAM_FOLDER_NAME.9D4C2E81_6B0F_47A3_8E15_C2A07F3D96B4",
+            std::string(1, c) + "Agent");
+    EXPECT_EQ(CallAction(h, "ValidateProgramFolderHLA"), 0u);
+    EXPECT_EQ(GetProp(h, kProgramFolderValid), forbiddenInPath ? "No" : "Yes");
   }
 }
 
@@ -169,6 +198,7 @@ TEST_F(ValidationTest, GetQVAClientNameProposesAndFallsBack) {
        std::string(20, 'L'), "", ""},
       {"from the name file", "", "FROMFILE", "", "", "", "FROMFILE", "", ""},
       {"file name cut", "", "FILENAME_LONGER_THAN_20", "", "", "", "FILENAME_LONGER_THAN", "", ""},
+      {"one character from the file", "", "A", "", "", "", "A", "", ""},
       {"installed: no file read", "", "FROMFILE", "1", "", "", "", "", ""},
       {"empty, dynamic allowed", "", nullptr, "", "Yes", "", "", "", "Yes"},
       {"invalid, dynamic set", "bad.name", nullptr, "", "Yes", "", "", kErrorInvalidDefault, "yes"},
@@ -247,5 +277,66 @@ TEST_F(ValidationTest, DbcsClientNames) {
     EXPECT_EQ(GetProp(h, "CLIENT_NAME"), c.proposed);
   }
 }
+
+#ifndef _WIN32
+// Reads that fail: a check whose property cannot be read answers nothing and
+// leaves the flags as they were, so the actions take the name as acceptable.
+TEST_F(ValidationTest, UnreadablePropertiesLeaveEarlierAnswers) {
+  MSIHANDLE h = Open({{"CLIENT_NAME", "bad.name"}, {"ENABLE_DYNAMIC_CLIENT_NAME", "Yes"}});
+  SetProp(h, kClientNameValid, "earlier");
+  winsim::FailPropertyRead("CLIENT_NAME");
+  EXPECT_EQ(CallAction(h, "ValidateClientName"), 0u);
+  EXPECT_EQ(GetProp(h, kClientNameValid), "earlier");
+  EXPECT_EQ(CallAction(h, "ValidateClientName2"), 0u);
+  EXPECT_EQ(CallAction(h, "GetQVAClientName"), 0u);
+  EXPECT_EQ(GetProp(h, kShown), "") << "the error action never ran";
+  EXPECT_EQ(GetProp(h, "ENABLE_DYNAMIC_CLIENT_NAME"), "Yes");
+  // Installed: no name file is read, and the unreadable name is proposed empty.
+  SetProp(h, "Installed", "1");
+  EXPECT_EQ(CallAction(h, "GetQVAClientName"), 0u);
+  winsim::ResetSession();
+  EXPECT_EQ(GetProp(h, "CLIENT_NAME"), "");
+
+  // An empty name whose dynamic-naming switch cannot be read: no answer.
+  SetProp(h, "CLIENT_NAME", "");
+  winsim::FailPropertyRead("ENABLE_DYNAMIC_CLIENT_NAME");
+  int valid = 7, empty = 7;
+  EXPECT_EQ(viduzo::ValidateProperty(h, "CLIENT_NAME", kClientNameValid, nullptr, nullptr), 0u);
+  EXPECT_EQ(GetProp(h, kClientNameValid), "earlier");
+  EXPECT_EQ(viduzo::ValidateProperty(h, "CLIENT_NAME", nullptr, &valid, &empty), 0u);
+  EXPECT_EQ(valid, 7);
+  EXPECT_EQ(empty, 1);
+  EXPECT_EQ(CallAction(h, "ValidateClientName2"), 0u);
+}
+
+// Paths past MAX_PATH are winsim's alone: a volume of 250 characters leaves
+// no room for the file name in the 261-byte buffer, even when the file is there.
+TEST_F(ValidationTest, VolumeLeavingNoRoomForTheFileName) {
+  MSIHANDLE h = Open({});
+  const std::string volume = "C:\\" + std::string(246, 'v') + "\\";
+  ASSERT_EQ(volume.size(), 250u);
+  ASSERT_TRUE(CreateDirectoryA(volume.c_str(), nullptr));
+  ASSERT_TRUE(WritePrivateProfileStringA("ZNClient", "ClientName", "NAME1",
+                                         (volume + "ZNCNAME.INI").c_str()));
+  SetProp(h, "WindowsVolume", volume);
+  char buffer[256] = "";
+  EXPECT_FALSE(viduzo::GetIniClientName(h, buffer, sizeof buffer, "ClientName"));
+  const std::string shorter = volume.substr(0, 248) + "\\";  // 249: it fits
+  ASSERT_TRUE(CreateDirectoryA(shorter.c_str(), nullptr));
+  ASSERT_TRUE(WritePrivateProfileStringA("ZNClient", "ClientName", "NAME2",
+                                         (shorter + "ZNCNAME.INI").c_str()));
+  SetProp(h, "WindowsVolume", shorter);
+  EXPECT_TRUE(viduzo::GetIniClientName(h, buffer, sizeof buffer, "ClientName"));
+  EXPECT_STREQ(buffer, "NAME2");
+  // A volume of one character is a volume: "XZNCNAME.INI", a bare file name, is
+  // looked for in the Windows folder.
+  ASSERT_TRUE(WritePrivateProfileStringA("ZNClient", "ClientName", "NAME3",
+                                         "C:\\windows\\XZNCNAME.INI"));
+  SetProp(h, "WindowsVolume", "X");
+  EXPECT_TRUE(viduzo::GetIniClientName(h, buffer, sizeof buffer, "ClientName"));
+  EXPECT_STREQ(buffer, "NAME3");
+  DeleteFileA("C:\\windows\\XZNCNAME.INI");
+}
+#endif
 
 }  // namespace

@@ -46,6 +46,20 @@ void SetInstalledFeature(const std::string& productCode, const std::string& feat
                          INSTALLSTATE state);
 void ResetInstalledProducts();
 
+// Makes MsiGetPropertyA (reads) or MsiSetPropertyA (writes) of the property
+// `name` (the exact name) fail with ERROR_FUNCTION_FAILED once `afterSuccesses`
+// more such calls on it have succeeded, and every such call after that; a name
+// ending in "*" stands for every property whose name begins with the rest.
+// ResetSession lets them succeed again.
+void FailPropertyRead(const std::string& name, unsigned afterSuccesses = 0);
+void FailPropertyWrite(const std::string& name, unsigned afterSuccesses = 0);
+
+// Makes MsiViewModify inserts (modes 1 and 7) into `table` fail with
+// ERROR_FUNCTION_FAILED when field `field` of the record holds `value`, as an
+// engine that refuses a row would. ResetSession forgets them.
+void FailRowInsert(const std::string& table, UINT field, const std::string& value);
+void ResetRowInsertFailures();
+
 // ---- debug output, message boxes -------------------------------------------
 // Every OutputDebugStringA text, in order.
 const std::vector<std::string>& DebugLines();
@@ -73,6 +87,10 @@ void ResetEnvironment();
 // calls succeed.
 void FailHeapAllocation(unsigned afterSuccesses);
 void ResetHeapFailure();
+// True while the failure FailHeapAllocation asked for has not happened yet.
+bool HeapFailurePending();
+// The number of HeapAlloc blocks not yet freed.
+std::size_t HeapBlockCount();
 
 // ---- code page -------------------------------------------------------------
 // 1252 or 932; by default chosen from LC_ALL / LC_CTYPE / LANG like Wine does
@@ -99,6 +117,11 @@ enum class DiskCall { kFreeSpaceEx, kFreeSpace };
 void FailDiskCall(char drive, DiskCall call, DWORD error);
 // Forgets every size and failure set.
 void ResetDisks();
+
+// Gives an existing file or folder the 8.3 name `shortName` (in upper case),
+// as SetFileShortNameA does on NTFS; it may even be one that equals the long
+// name without regard to case. False when there is no such entry.
+bool SetShortName(const std::string& windowsPath, const std::string& shortName);
 
 // The number of kernel handles (files, folders, searches, ...) open now.
 std::size_t OpenKernelHandleCount();

@@ -473,6 +473,18 @@ void NoteMoved(const std::string& from, const std::string& to) {
   }
 }
 
+bool SetEntryShortName(const std::string& host, const std::string& shortName) {
+  HostStat st;
+  int err;
+  if (!StatHost(host, &st, &err)) return false;
+  std::lock_guard<std::mutex> lock(g_mutex);
+  Entry* e = Lookup(host, st);
+  if (!e) return false;
+  e->shortName = Upper(FromUtf8(shortName));
+  e->shortNameAssigned = true;
+  return true;
+}
+
 bool SetEntryAttributes(const std::string& host, DWORD attributes, DWORD* error) {
   HostStat st;
   int err;

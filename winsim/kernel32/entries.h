@@ -56,6 +56,10 @@ void NoteCreated(const std::string& host, DWORD attributes);
 void NoteRemoved(const std::string& host);
 void NoteMoved(const std::string& from, const std::string& to);
 
+// Gives the entry the 8.3 name a test wants ("" for none); false when there is
+// no such entry.
+bool SetEntryShortName(const std::string& host, const std::string& shortName);
+
 // Changes the kept attributes (READONLY, HIDDEN, SYSTEM, ARCHIVE, TEMPORARY,
 // OFFLINE, NOT_CONTENT_INDEXED; NORMAL alone clears them).
 bool SetEntryAttributes(const std::string& host, DWORD attributes, DWORD* error);

@@ -300,7 +300,11 @@ std::string SandboxRoot() { return SandboxFolder(); }
 std::string HostPath(const std::string& windowsPath) {
   std::string host;
   DWORD error;
-  return MapPath(windowsPath.c_str(), &host, &error) ? host : std::string();
+  return MapPathOfAnyLength(windowsPath.c_str(), &host, &error) ? host : std::string();
+}
+
+bool SetShortName(const std::string& windowsPath, const std::string& shortName) {
+  return SetEntryShortName(HostPath(windowsPath), shortName);
 }
 
 }  // namespace winsim

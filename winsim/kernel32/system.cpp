@@ -114,6 +114,7 @@ constexpr size_t kHeader = 16;
 char g_processHeap;  // its address is the process heap's handle
 std::mutex g_heapMutex;
 long g_heapFailCountdown = -1;  // < 0: allocations do not fail
+std::size_t g_heapBlocks = 0;   // blocks allocated and not yet freed
 
 bool HeapShouldFail() {
   std::lock_guard<std::mutex> lock(g_heapMutex);
@@ -166,6 +167,16 @@ void ResetHeapFailure() {
   g_heapFailCountdown = -1;
 }
 
+bool HeapFailurePending() {
+  std::lock_guard<std::mutex> lock(g_heapMutex);
+  return g_heapFailCountdown >= 0;
+}
+
+std::size_t HeapBlockCount() {
+  std::lock_guard<std::mutex> lock(g_heapMutex);
+  return g_heapBlocks;
+}
+
 }  // namespace winsim
 
 // ---- kernel32: memory ----------------------------------------------------------------
@@ -179,6 +190,10 @@ LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
                                             : std::malloc(winsim::kHeader + bytes);
   if (!header) return nullptr;
   winsim::BlockSize(header) = bytes;
+  {
+    std::lock_guard<std::mutex> lock(winsim::g_heapMutex);
+    ++winsim::g_heapBlocks;
+  }
   return static_cast<char*>(header) + winsim::kHeader;
 }
 
@@ -199,7 +214,11 @@ LPVOID WINAPI HeapReAlloc(HANDLE heap, DWORD flags, LPVOID mem, SIZE_T bytes) {
 
 BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID mem) {
   if (!heap) return FALSE;
-  if (mem) std::free(static_cast<char*>(mem) - winsim::kHeader);
+  if (mem) {
+    std::free(static_cast<char*>(mem) - winsim::kHeader);
+    std::lock_guard<std::mutex> lock(winsim::g_heapMutex);
+    --winsim::g_heapBlocks;
+  }
   return TRUE;
 }
 

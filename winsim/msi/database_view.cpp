@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "winsim/control.h"
 #include "winsim/msi/database.h"
 #include "winsim/msi/record.h"
 #include "winsim/msi/sql.h"
@@ -596,9 +597,28 @@ UINT RowFromRecord(View& view, const Record& record, std::vector<Cell>* cells) {
   return BuildRow(*view.db, table, columns, values, ValueSource::kModify, cells);
 }
 
+// Inserts a test made fail: table name, field number and the value it holds.
+struct RowInsertFailure {
+  std::string table;
+  UINT field;
+  std::string value;
+};
+std::vector<RowInsertFailure>& RowInsertFailures() {
+  static std::vector<RowInsertFailure> failures;
+  return failures;
+}
+
+bool InsertFails(const Table& table, const Record& record) {
+  for (const RowInsertFailure& f : RowInsertFailures())
+    if (f.table == table.name && f.field >= 1 && f.field <= record.Count() &&
+        record.fields[f.field].AsText() == f.value)
+      return true;
+  return false;
+}
+
 UINT ModifyInsert(View& view, const Record& record, bool temporary) {
   Table& table = *view.bound->tables[0];
-  if (table.dropped) return ERROR_FUNCTION_FAILED;
+  if (table.dropped || InsertFails(table, record)) return ERROR_FUNCTION_FAILED;
   std::vector<Cell> cells;
   UINT r = RowFromRecord(view, record, &cells);
   if (r != ERROR_SUCCESS) return r;
@@ -729,6 +749,12 @@ UINT QueryRows(Database& db, const std::string& text, std::vector<std::vector<Fi
   }
   return ERROR_SUCCESS;
 }
+
+void FailRowInsert(const std::string& table, UINT field, const std::string& value) {
+  RowInsertFailures().push_back({table, field, value});
+}
+
+void ResetRowInsertFailures() { RowInsertFailures().clear(); }
 
 }  // namespace winsim
 

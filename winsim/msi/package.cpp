@@ -1,6 +1,7 @@
 // The install session: a package opened with MsiOpenPackageA, its properties,
 // formatted text, conditions, actions and messages. The costing actions and the
 // feature / component states are in costing.cpp.
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <string>
@@ -33,6 +34,9 @@ struct SessionControl {
   INSTALLUI_HANDLERA externalUi = nullptr;
   DWORD externalUiFilter = 0;
   LPVOID externalUiContext = nullptr;
+  // Property calls made to fail: the successes still to give, per name.
+  std::map<std::string, unsigned> failingReads;
+  std::map<std::string, unsigned> failingWrites;
 };
 
 SessionControl& Control() {
@@ -45,6 +49,23 @@ constexpr unsigned kUiLevelMask = 0x7;
 constexpr unsigned kUiLevelFlags = INSTALLUILEVEL_HIDECANCEL | INSTALLUILEVEL_PROGRESSONLY |
                                    INSTALLUILEVEL_ENDDIALOG | INSTALLUILEVEL_SOURCERESONLY |
                                    INSTALLUILEVEL_UACONLY;
+
+// True when this call on the property is one the test made fail. A name
+// ending in "*" stands for every name that begins with the rest.
+bool CallFails(std::map<std::string, unsigned>& failing, const char* name) {
+  auto it = failing.find(name);
+  if (it == failing.end()) {
+    const std::string text = name;
+    it = std::find_if(failing.begin(), failing.end(), [&text](const auto& entry) {
+      const std::string& n = entry.first;
+      return !n.empty() && n.back() == '*' && text.compare(0, n.size() - 1, n, 0, n.size() - 1) == 0;
+    });
+  }
+  if (it == failing.end()) return false;
+  if (it->second == 0) return true;
+  --it->second;
+  return false;
+}
 
 // The standard actions of the installer; running one outside a real installation
 // is recorded and succeeds.
@@ -188,7 +209,18 @@ void ResetSession() {
   control.actionsRun.clear();
   control.uiLevel = INSTALLUILEVEL_DEFAULT;
   control.uiWindow = nullptr;
+  control.failingReads.clear();
+  control.failingWrites.clear();
   ResetInstalledProducts();
+  ResetRowInsertFailures();
+}
+
+void FailPropertyRead(const std::string& name, unsigned afterSuccesses) {
+  Control().failingReads[name] = afterSuccesses;
+}
+
+void FailPropertyWrite(const std::string& name, unsigned afterSuccesses) {
+  Control().failingWrites[name] = afterSuccesses;
 }
 
 }  // namespace winsim
@@ -222,6 +254,7 @@ UINT WINAPI MsiGetPropertyA(MSIHANDLE install, LPCSTR name, LPSTR buffer, DWORD*
   auto session = winsim::GetSession(install);
   if (!session) return ERROR_INVALID_HANDLE;
   if (!name) return ERROR_INVALID_PARAMETER;
+  if (winsim::CallFails(winsim::Control().failingReads, name)) return ERROR_FUNCTION_FAILED;
   return winsim::CopyOut(session->Property(name), buffer, count);
 }
 
@@ -230,6 +263,7 @@ UINT WINAPI MsiSetPropertyA(MSIHANDLE install, LPCSTR name, LPCSTR value) {
   if (!session) return ERROR_INVALID_HANDLE;
   if (!name) return ERROR_INVALID_PARAMETER;
   if (!*name) return ERROR_FUNCTION_FAILED;
+  if (winsim::CallFails(winsim::Control().failingWrites, name)) return ERROR_FUNCTION_FAILED;
   session->SetProperty(name, value ? value : "");
   return ERROR_SUCCESS;
 }
