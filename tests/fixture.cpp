@@ -96,6 +96,10 @@ Package& Package::Table(const std::string& name) {
       {"CustomAction",
        "`Action` CHAR(72) NOT NULL, `Type` SHORT NOT NULL, `Source` CHAR(72), `Target` "
        "CHAR(255) PRIMARY KEY `Action`"},
+      // The selection lists.
+      {"ListBox",
+       "`Property` CHAR(72) NOT NULL, `Order` SHORT NOT NULL, `Value` CHAR(64) NOT NULL, "
+       "`Text` CHAR(64) LOCALIZABLE PRIMARY KEY `Property`, `Order`"},
   };
   for (const auto& [table, columns] : kTables)
     if (name == table) return Sql("CREATE TABLE `" + name + "` (" + columns + ")");

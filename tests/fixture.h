@@ -28,7 +28,8 @@ class Package {
   // Runs one SQL statement on the database being built; fails the test on error.
   Package& Sql(const std::string& sql);
   // Creates one of the installer's standard tables (Directory, Component,
-  // Feature, FeatureComponents, File, RemoveFile, MoveFile, CustomAction) with
+  // Feature, FeatureComponents, File, RemoveFile, MoveFile, CustomAction,
+  // ListBox) with
   // its standard columns.
   Package& Table(const std::string& name);
   // Adds a row to the Property table.
