@@ -381,7 +381,7 @@ TEST(DefaultListBox, AppliesTheDefaultSelectionOnce) {
       {"A,B, a", "<unset>", true, kPair},
       // A move into an Order the target list already holds ends the action;
       // the move before it stays.
-      {"C,E,A,B", "<unset>", true,
+      {"C,E,A,B", "<unset>", false,
        {{t, 1, "A", "Alpha"}, {t, 2, "B", "Beta"}, {t, 3, "C", "Gamma"}, {l, 4, "D", "Delta"},
         {l, 1, "E", "Epsilon"}},
        {{l, 1, "E", "Epsilon"}}},
@@ -664,7 +664,9 @@ TEST(SelectionLists, DialogButtons) {
       {"HideAllDialog", "HideAllDialog", false, pointers, shown, 0,
        {{d21, 1, "Welcome", "Welcome"}, {d21, 2, "Folder", "Folder"},
         {d21, 3, "Folder\\Sub", "Folder\\Sub"}}},
-      {"ShowAllDialog", "ShowAllDialog", true, pointers, {{d21, 1, "Welcome", "Welcome"}}, 0,
+      // Under Wine even one row moved by the move-all loop is fetched again
+      // and again.
+      {"ShowAllDialog", "ShowAllDialog", false, pointers, {{d21, 1, "Welcome", "Welcome"}}, 0,
        {{d11, 1, "Welcome", "Welcome"}}},
   });
 }
