@@ -1,6 +1,9 @@
 #include "wizard/list_box.h"
 
+#include <climits>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "reports/feature_list.h"
@@ -117,32 +120,94 @@ bool MoveRow(MSI& from, MSI& into, LPCSTR to, const char* value, bool remove) {
   return !remove || from.DeleteRecord();
 }
 
-// Walks the list named `list` on msi and stops at the first row whose field
-// equals item (without regard to case); true with that row current.
-bool FindInList(MSI& msi, LPCSTR list, UINT field, const char* item) {
-  for (UINT r = msi.FindRecord("Property", list); r == ERROR_SUCCESS; r = msi.FetchRecord()) {
-    const char* text = msi.GetFieldString(field);
-    if (text && EqualsNoCase(text, item)) return true;
+// The rows of one list as the LIST selection sees them: read with one walk of
+// the list, then kept up to date as rows move, so that matching an item costs a
+// lookup rather than a walk of the list. Among the rows whose Value (or Text)
+// equals an item without regard to case, the first in the list's order (the
+// lowest Order) answers.
+class ListMirror {
+ public:
+  ListMirror(MSI& msi, LPCSTR list) : msi_(msi), list_(list) {}
+
+  void Read() {
+    for (UINT r = msi_.FindRecord("Property", list_); r == ERROR_SUCCESS; r = msi_.FetchRecord()) {
+      int order = 0;
+      if (!msi_.GetFieldInteger(kListOrder, &order)) continue;
+      const char* value = msi_.GetFieldString(kListValue);
+      const char* text = msi_.GetFieldString(kListText);
+      Add(order, value, text);
+    }
   }
-  return false;
-}
+  void Add(int order, const char* value, const char* text) {
+    Row& row = rows_[order];
+    row.value = value ? value : "";
+    row.text = text ? text : "";
+    if (value) byValue_.emplace(row.value, order);
+    if (text) byText_.emplace(row.text, order);
+  }
+  void Drop(int order) {
+    auto it = rows_.find(order);
+    if (it == rows_.end()) return;
+    byValue_.erase({it->second.value, order});
+    byText_.erase({it->second.text, order});
+    rows_.erase(it);
+  }
+  // The Order of the first row whose field equals item; false when none does.
+  bool Find(UINT field, const char* item, int* order) const {
+    const Index& index = field == kListValue ? byValue_ : byText_;
+    auto it = index.lower_bound({item, INT_MIN});
+    if (it == index.end() || !EqualsNoCase(it->first.c_str(), item)) return false;
+    *order = it->second;
+    return true;
+  }
+  const char* ValueOf(int order) const { return rows_.at(order).value.c_str(); }
+  const char* TextOf(int order) const { return rows_.at(order).text.c_str(); }
+  // Makes the row of this Order the current record of the list's query object.
+  bool Select(int order) {
+    char where[MSI::kQuerySize];
+    wsprintfA(where, "WHERE `Property`='%s' AND `Order`=%d", list_, order);
+    return msi_.SetQueryView(where, nullptr) == ERROR_SUCCESS &&
+           msi_.FetchRecord() == ERROR_SUCCESS;
+  }
+
+ private:
+  struct Row {
+    std::string value, text;
+  };
+  struct NoCaseThenOrder {
+    bool operator()(const std::pair<std::string, int>& a,
+                    const std::pair<std::string, int>& b) const {
+      int c = lstrcmpiA(a.first.c_str(), b.first.c_str());
+      return c != 0 ? c < 0 : a.second < b.second;
+    }
+  };
+  using Index = std::set<std::pair<std::string, int>, NoCaseThenOrder>;
+
+  MSI& msi_;
+  LPCSTR list_;
+  std::map<int, Row> rows_;
+  Index byValue_, byText_;
+};
 
 enum class Outcome { kDone, kFailed };
 
 // Applies one LIST item: a target row that names it stays, a left-over row that
 // names it comes over; by Value first, then by Text.
-Outcome ApplyItem(MSI& target, MSI& leftOver, LPCSTR to, LPCSTR from, const char* item,
-                  ValueList& kept) {
+Outcome ApplyItem(ListMirror& target, ListMirror& leftOver, MSI& into, MSI& from, LPCSTR to,
+                  const char* item, ValueList& kept) {
   for (UINT field : {kListValue, kListText}) {
-    if (FindInList(target, to, field, item)) {
-      const char* value = target.GetFieldString(kListValue);
-      kept.Append(value ? value : "");
+    int order = 0;
+    if (target.Find(field, item, &order)) {
+      kept.Append(target.ValueOf(order));
       return Outcome::kDone;
     }
-    if (FindInList(leftOver, from, field, item)) {
-      std::string value;
-      if (const char* v = leftOver.GetFieldString(kListValue)) value = v;
-      if (!MoveRow(leftOver, target, to, value.c_str(), true)) return Outcome::kFailed;
+    if (leftOver.Find(field, item, &order)) {
+      std::string value = leftOver.ValueOf(order);
+      std::string text = leftOver.TextOf(order);
+      if (!leftOver.Select(order) || !MoveRow(from, into, to, value.c_str(), true))
+        return Outcome::kFailed;
+      leftOver.Drop(order);
+      target.Add(order, value.c_str(), text.c_str());
       kept.Append(value.c_str());
       return Outcome::kDone;
     }
@@ -177,6 +242,9 @@ void ApplyDefaultSelection(MSIHANDLE hInstall, MSI& target, MSI& leftOver) {
 
   ValueList kept, moved;
   if (mode == Mode::kList) {
+    ListMirror targetRows(target, to), leftOverRows(leftOver, rest);
+    targetRows.Read();
+    leftOverRows.Read();
     Items items(selection);
     std::string item;
     while (items.Next(&item)) {
@@ -188,7 +256,9 @@ void ApplyDefaultSelection(MSIHANDLE hInstall, MSI& target, MSI& leftOver) {
           lookup.CloseDatabase();
         }
       }
-      if (ApplyItem(target, leftOver, to, rest, item.c_str(), kept) == Outcome::kFailed) return;
+      if (ApplyItem(targetRows, leftOverRows, target, leftOver, to, item.c_str(), kept) ==
+          Outcome::kFailed)
+        return;
     }
   }
 
