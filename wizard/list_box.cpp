@@ -1,10 +1,10 @@
 #include "wizard/list_box.h"
 
-#include <climits>
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
+#include <unordered_map>
 
 #include "reports/feature_list.h"
 #include "runtime/action.h"
@@ -120,6 +120,14 @@ bool MoveRow(MSI& from, MSI& into, LPCSTR to, const char* value, bool remove) {
   return !remove || from.DeleteRecord();
 }
 
+// Text without regard to case: every letter in its upper-case form
+// (multibyte-aware, so double-byte letters too).
+std::string Folded(const char* text) {
+  std::string folded = text;
+  CharUpperA(folded.data());
+  return folded;
+}
+
 // The rows of one list as the LIST selection sees them: read with one walk of
 // the list, then kept up to date as rows move, so that matching an item costs a
 // lookup rather than a walk of the list. Among the rows whose Value (or Text)
@@ -133,31 +141,29 @@ class ListMirror {
     for (UINT r = msi_.FindRecord("Property", list_); r == ERROR_SUCCESS; r = msi_.FetchRecord()) {
       int order = 0;
       if (!msi_.GetFieldInteger(kListOrder, &order)) continue;
-      const char* value = msi_.GetFieldString(kListValue);
-      const char* text = msi_.GetFieldString(kListText);
-      Add(order, value, text);
+      Add(order, msi_.GetFieldString(kListValue), msi_.GetFieldString(kListText));
     }
   }
   void Add(int order, const char* value, const char* text) {
     Row& row = rows_[order];
     row.value = value ? value : "";
     row.text = text ? text : "";
-    if (value) byValue_.emplace(row.value, order);
-    if (text) byText_.emplace(row.text, order);
+    if (value) byValue_[Folded(value)].insert(order);
+    if (text) byText_[Folded(text)].insert(order);
   }
   void Drop(int order) {
     auto it = rows_.find(order);
     if (it == rows_.end()) return;
-    byValue_.erase({it->second.value, order});
-    byText_.erase({it->second.text, order});
+    Forget(byValue_, it->second.value, order);
+    Forget(byText_, it->second.text, order);
     rows_.erase(it);
   }
   // The Order of the first row whose field equals item; false when none does.
   bool Find(UINT field, const char* item, int* order) const {
     const Index& index = field == kListValue ? byValue_ : byText_;
-    auto it = index.lower_bound({item, INT_MIN});
-    if (it == index.end() || !EqualsNoCase(it->first.c_str(), item)) return false;
-    *order = it->second;
+    auto it = index.find(Folded(item));
+    if (it == index.end()) return false;
+    *order = *it->second.begin();
     return true;
   }
   const char* ValueOf(int order) const { return rows_.at(order).value.c_str(); }
@@ -174,14 +180,15 @@ class ListMirror {
   struct Row {
     std::string value, text;
   };
-  struct NoCaseThenOrder {
-    bool operator()(const std::pair<std::string, int>& a,
-                    const std::pair<std::string, int>& b) const {
-      int c = lstrcmpiA(a.first.c_str(), b.first.c_str());
-      return c != 0 ? c < 0 : a.second < b.second;
-    }
-  };
-  using Index = std::set<std::pair<std::string, int>, NoCaseThenOrder>;
+  // The Orders of the rows under each folded text.
+  using Index = std::unordered_map<std::string, std::set<int>>;
+
+  static void Forget(Index& index, const std::string& text, int order) {
+    auto it = index.find(Folded(text.c_str()));
+    if (it == index.end()) return;
+    it->second.erase(order);
+    if (it->second.empty()) index.erase(it);
+  }
 
   MSI& msi_;
   LPCSTR list_;
