@@ -256,6 +256,22 @@ TEST(SetFeatureListbox, RevisesTheListsOfAnEarlierRun) {
         {"RemoveFeatureListBox22", 3, "Chosen", "Chosen"},
         {"OtherList", 1, "Chosen", "Chosen"}},
        {{"OtherList", "Chosen", "Chosen"}}, {}, "1"},
+      {"a one-letter target list", true, {{"Suite", "", "Suite", 1, 100}}, "X", {},
+       {{"X", "Suite", "Suite"}}, {1}, "0"},
+      {"a target name too long for its buffer goes to list 11", true,
+       {{"Suite", "", "Suite", 1, 100}}, "<256>", {},
+       {{"RemoveFeatureListBox11", "Suite", "Suite"}}, {}, "0"},
+      {"only the four feature lists are revised", false, {{"Suite", "", "Suite", 1, 100}}, "",
+       {{"RemoveFeatureListBox01", 1, "Gone", "Gone"},
+        {"RemoveFeatureListBox10", 1, "Gone", "Gone"},
+        {"RemoveFeatureListBox13", 1, "Gone", "Gone"},
+        {"RemoveFeatureListBox31", 1, "Gone", "Gone"}},
+       {{"RemoveFeatureListBox01", "Gone", "Gone"},
+        {"RemoveFeatureListBox10", "Gone", "Gone"},
+        {"RemoveFeatureListBox11", "Suite", "Suite"},
+        {"RemoveFeatureListBox13", "Gone", "Gone"},
+        {"RemoveFeatureListBox31", "Gone", "Gone"}},
+       {1}, "0"},
       {"a feature listed in another list is not added again", true,
        {{"Suite", "", "Suite", 1, 100}}, "",
        {{"OtherList", 4, "Suite", "Suite"}}, {{"OtherList", "Suite", "Suite"}}, {}, "1"},
@@ -270,12 +286,14 @@ TEST(SetFeatureListbox, RevisesTheListsOfAnEarlierRun) {
     Package pkg;
     FeaturePackage(pkg, c.features);
     AddRows(pkg, c.before);
-    if (c.targetPointer[0]) pkg.Property("RemoveFeatureListBox1", c.targetPointer);
+    const std::string pointer =
+        std::string(c.targetPointer) == "<256>" ? std::string(256, 'L') : c.targetPointer;
+    if (!pointer.empty()) pkg.Property("RemoveFeatureListBox1", pointer);
     MSIHANDLE h = pkg.Open();
     Cost(h);
     EXPECT_EQ(CallTimed(h, "SetFeatureListbox"), 0u);
     EXPECT_EQ(RowsWithoutOrder(h), c.after);
-    const char* target = c.targetPointer[0] ? c.targetPointer : "RemoveFeatureListBox11";
+    const std::string target = pointer.empty() ? "RemoveFeatureListBox11" : pointer;
     EXPECT_EQ(Orders(h, target), c.targetOrders);
     EXPECT_EQ(GetProp(h, "NoDisabledFeatures"), c.noDisabled);
   }
@@ -690,6 +708,23 @@ TEST(SelectionLists, ValuesTooLongForTheirBuffers) {
        {{l11, 1, "S", "S"}, {l11, 2, std::string(512, 'v'), "v"}}, ERROR_MORE_DATA,
        {{l21, 1, "S", "S"}, {l11, 2, std::string(512, 'v'), "v"}}},
   });
+}
+
+// ---- without an install session --------------------------------------------------
+
+TEST(ListActions, WithoutAnInstallHandle) {
+  const struct {
+    const char* action;
+    UINT result;
+  } cases[] = {
+      {"SetFeatureListbox", ERROR_FUNCTION_FAILED}, {"DefaultListBox", 0},
+      {"PopulateListBoxTable", 0},                  {"Remove", ERROR_FUNCTION_FAILED},
+      {"Keep", ERROR_FUNCTION_FAILED},              {"RemoveAll", ERROR_FUNCTION_FAILED},
+      {"KeepAll", ERROR_FUNCTION_FAILED},           {"HideDialog", ERROR_FUNCTION_FAILED},
+      {"ShowDialog", ERROR_FUNCTION_FAILED},        {"HideAllDialog", ERROR_FUNCTION_FAILED},
+      {"ShowAllDialog", ERROR_FUNCTION_FAILED},
+  };
+  for (const auto& c : cases) EXPECT_EQ(CallTimed(0, c.action), c.result) << c.action;
 }
 
 }  // namespace
