@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "reports/feature_list.h"
+#include "wizard/list_box.h"
 #include "runtime/msi.h"
 #include "tests/fixture.h"
 
@@ -368,6 +369,10 @@ TEST(DefaultListBox, AppliesTheDefaultSelectionOnce) {
       {t, 1, "A", "Alpha"}, {t, 2, "B", "Beta"}, {t, 3, "C", "Gamma"}, {t, 4, "D", "Delta"}};
   const std::vector<ListRow> none = {
       {l, 1, "A", "Alpha"}, {l, 2, "B", "Beta"}, {l, 3, "C", "Gamma"}, {l, 4, "D", "Delta"}};
+  const std::vector<ListRow> words = {{t, 5, "No", "None"}, {t, 6, "0", "Zero"}};
+  std::vector<ListRow> noneWords = none;
+  noneWords.push_back({l, 5, "No", "None"});
+  noneWords.push_back({l, 6, "0", "Zero"});
   const struct Case {
     const char* selection;  // "<unset>" leaves the property out
     const char* marker;     // "<unset>" leaves the marker out
@@ -378,9 +383,10 @@ TEST(DefaultListBox, AppliesTheDefaultSelectionOnce) {
       {"aLL", "<unset>", false, all},
       {"1", "No", false, all},
       {"yes", "", false, all},
-      {"None", "<unset>", false, none},
-      {"nO", "<unset>", false, none},
-      {"0", "<unset>", false, none},
+      // Rows named like the NONE words: NONE is no LIST of those words.
+      {"None", "<unset>", false, noneWords, words},
+      {"nO", "<unset>", false, noneWords, words},
+      {"0", "<unset>", false, noneWords, words},
       {" All", "<unset>", false, none},
       {",,", "<unset>", false, none},
       {"All", "Yes", true, kPair},
@@ -401,6 +407,18 @@ TEST(DefaultListBox, AppliesTheDefaultSelectionOnce) {
       // the move before it stays.
       {"C,E,A,B", "<unset>", false,
        {{t, 1, "A", "Alpha"}, {t, 2, "B", "Beta"}, {t, 3, "C", "Gamma"}, {l, 4, "D", "Delta"},
+        {l, 1, "E", "Epsilon"}},
+       {{l, 1, "E", "Epsilon"}}},
+      // An item matches a row brought over by an earlier item: each keeps one
+      // of the two rows whose Value is C.
+      {"Gamma,gamma", "<unset>", false,
+       {{t, 3, "C", "Gamma"}, {t, 9, "C", "Twin"}, {l, 1, "A", "Alpha"}, {l, 2, "B", "Beta"},
+        {l, 4, "D", "Delta"}},
+       {{t, 9, "C", "Twin"}}},
+      // A copy into an Order the left-over list holds ends the action before
+      // any row leaves the target list.
+      {"None", "<unset>", true,
+       {{t, 1, "A", "Alpha"}, {t, 2, "B", "Beta"}, {l, 3, "C", "Gamma"}, {l, 4, "D", "Delta"},
         {l, 1, "E", "Epsilon"}},
        {{l, 1, "E", "Epsilon"}}},
       // One kept entry keeps one row: of two rows with the same Value the
@@ -463,6 +481,19 @@ TEST(DefaultListBox, ControlPropertiesMissingOrTooLong) {
     EXPECT_EQ(CallTimed(h, "DefaultListBox"), 0u);
     EXPECT_EQ(ListRows(h), ToRows(kPair));
     EXPECT_EQ(GetProp(h, "PairDone"), c.markerSet ? "Yes" : "");
+  }
+  // One-letter names are names.
+  {
+    Package pkg;
+    pkg.Table("ListBox");
+    AddRows(pkg, {{"T", 1, "A", "Alpha"}});
+    pkg.Property("ListPropertyDone", "M").Property("ListPropertyFrom", "S");
+    pkg.Property("ListPropertyTo", "T").Property("ListPropertyLeftOver", "L");
+    pkg.Property("S", "None");
+    MSIHANDLE h = pkg.Open();
+    EXPECT_EQ(CallTimed(h, "DefaultListBox"), 0u);
+    EXPECT_EQ(ListRows(h), ToRows({{"L", 1, "A", "Alpha"}}));
+    EXPECT_EQ(GetProp(h, "M"), "Yes");
   }
   // A marker whose value does not fit 512 characters: the read fails, nothing
   // happens.
@@ -534,6 +565,31 @@ TEST(DefaultListBox, DbcsItemsMatchDoubleByteLettersWithoutRegardToCase) {
   MSIHANDLE h = pkg.Open();
   EXPECT_EQ(CallTimed(h, "DefaultListBox"), 0u);
   EXPECT_EQ(ListRows(h), ToRows({{t, 1, widea, "One"}, {l, 2, "b", "Two"}}));
+}
+
+TEST(ValueList, AnOrderedListOfOwnedTexts) {
+  viduzo::ValueList list;
+  std::string taken;
+  EXPECT_FALSE(list.TakeFirst(&taken));
+  EXPECT_FALSE(list.RemoveFirst("a"));
+  char text[] = "a";
+  list.Append(text);
+  text[0] = 'z';  // the list keeps its own copy
+  list.Append("b");
+  list.Append("a");
+  EXPECT_EQ(list.Count(), 3u);
+  EXPECT_TRUE(list.RemoveFirst("a"));
+  EXPECT_FALSE(list.RemoveFirst("A"));
+  EXPECT_TRUE(list.TakeFirst(&taken));
+  EXPECT_EQ(taken, "b");
+  EXPECT_TRUE(list.TakeFirst(&taken));
+  EXPECT_EQ(taken, "a");
+  EXPECT_FALSE(list.RemoveFirst("a"));
+  EXPECT_FALSE(list.RemoveFirst("b"));
+  EXPECT_EQ(list.Count(), 0u);
+  list.Append("c");
+  EXPECT_TRUE(list.RemoveFirst("c"));
+  EXPECT_FALSE(list.TakeFirst(&taken));
 }
 
 // ---- PopulateListBoxTable -----------------------------------------------------------
