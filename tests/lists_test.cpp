@@ -644,12 +644,16 @@ void RunButtonCases(const std::vector<ButtonCase>& cases) {
     SCOPED_TRACE(c.title);
     if (kWine && !c.wine) continue;
     Package pkg;
-    pkg.Table("ListBox");
+    const bool table = std::string(c.title).find("without a ListBox") == std::string::npos &&
+                       std::string(c.title).find("no ListBox") == std::string::npos;
+    if (table) pkg.Table("ListBox");
     AddRows(pkg, c.before);
     for (const auto& [name, value] : c.properties) pkg.Property(name, value);
     MSIHANDLE h = pkg.Open();
     EXPECT_EQ(CallTimed(h, c.action), c.result);
-    EXPECT_EQ(ListRows(h), ToRows(c.after));
+    if (table) {
+      EXPECT_EQ(ListRows(h), ToRows(c.after));
+    }
   }
 }
 
@@ -686,6 +690,15 @@ TEST(SelectionLists, FeatureButtons) {
        0,
        {{l12, 1, "Suite", "Suite"}, {l12, 2, "Suite\\Client", "Client"},
         {l21, 3, "Suite\\Client\\Plug-ins", "Plug-ins"}, {l12, 5, "Suite", "Twin"}}},
+      {"Keep of a look-alike leaves the shorter name behind", "Keep", false,
+       {{"RemoveFeatureListBox1", l11}, {"RemoveFeatureListBox2", l21},
+        {l21, "Suite\\Clientele"}},
+       inList2, 0,
+       {{l11, 1, "Suite", "Suite"}, {l22, 2, "Suite\\Client", "Client"},
+        {l22, 3, "Suite\\Client\\Plug-ins", "Plug-ins"},
+        {l11, 4, "Suite\\Clientele", "Clientele"}}},
+      {"no ListBox table", "Remove", true, with(l11, "Suite"), {}, ERROR_BAD_QUERY_SYNTAX, {}},
+      {"RemoveAll without a ListBox table", "RemoveAll", true, pointers, {}, 0, {}},
       {"Remove of the only row", "Remove", true, with(l11, "Suite"),
        {{l11, 1, "Suite", "Suite"}}, 0, {{l21, 1, "Suite", "Suite"}}},
       {"nothing selected in the list", "Remove", true, with(l11, "Elsewhere"), kFeatures, 0,
