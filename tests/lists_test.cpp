@@ -401,6 +401,11 @@ TEST(DefaultListBox, AppliesTheDefaultSelectionOnce) {
       // that match nothing are ignored.
       {",alpha,,x,d,a,", "<unset>", false,
        {{t, 1, "A", "Alpha"}, {t, 4, "D", "Delta"}, {l, 2, "B", "Beta"}, {l, 3, "C", "Gamma"}}},
+      // A left-over row's Value comes before a target row's Text.
+      {"alpha", "<unset>", false,
+       {{t, 7, "Alpha", "Other"}, {l, 1, "A", "Alpha"}, {l, 2, "B", "Beta"},
+        {l, 3, "C", "Gamma"}, {l, 4, "D", "Delta"}},
+       {{l, 7, "Alpha", "Other"}}},
       // Items keep their blanks: " a" names nothing.
       {"A,B, a", "<unset>", true, kPair},
       // A move into an Order the target list already holds ends the action;
