@@ -596,9 +596,20 @@ int Session::PropertyInt(const std::string& name, int fallback) {
 }
 
 CostFeature* Session::FindFeature(const std::string& name) {
-  for (CostFeature& feature : costing.features)
-    if (feature.name == name) return &feature;
-  return nullptr;
+  std::unordered_map<std::string, std::size_t>& index = costing.featureIndex;
+  if (index.size() != costing.features.size()) {
+    index.clear();
+    // The first feature of a name answers, as a walk from the start would.
+    for (std::size_t i = 0; i < costing.features.size(); ++i)
+      index.emplace(costing.features[i].name, i);
+    if (index.size() != costing.features.size()) {
+      for (CostFeature& feature : costing.features)
+        if (feature.name == name) return &feature;
+      return nullptr;
+    }
+  }
+  auto it = index.find(name);
+  return it == index.end() ? nullptr : &costing.features[it->second];
 }
 
 CostComponent* Session::FindComponent(const std::string& name) {

@@ -34,6 +34,15 @@ std::string Column::TypeText() const {
   return std::string(1, letter) + size;
 }
 
+const Table::ColumnIndex& Table::IndexOf(int column) {
+  auto it = indexes.find(column);
+  if (it != indexes.end()) return it->second;
+  ColumnIndex& index = indexes[column];
+  for (const auto& [key, row] : rows)
+    index[row->cells[static_cast<std::size_t>(column)]].emplace(row.get(), row);
+  return index;
+}
+
 int Table::FindColumn(const std::string& columnName) const {
   for (std::size_t i = 0; i < columns.size(); ++i)
     if (columns[i].name == columnName) return static_cast<int>(i);
@@ -129,12 +138,21 @@ Field CellToField(const Database& db, const Column& column, Cell cell) {
   }
 }
 
+namespace {
+uint64_t g_rowSequence = 0;
+}  // namespace
+
+uint64_t RowSequence() { return g_rowSequence; }
+
 UINT InsertRow(Table& table, std::vector<Cell> cells, bool temporary, RowPtr* inserted) {
   Key key = table.KeyOf(cells);
   if (table.rows.count(key)) return ERROR_FUNCTION_FAILED;
   auto row = std::make_shared<Row>();
   row->cells = std::move(cells);
   row->temporary = temporary || table.temporary;
+  row->born = ++g_rowSequence;
+  for (auto& [column, index] : table.indexes)
+    index[row->cells[static_cast<std::size_t>(column)]].emplace(row.get(), row);
   table.rows.emplace(std::move(key), row);
   if (inserted) *inserted = row;
   return ERROR_SUCCESS;
@@ -143,6 +161,12 @@ UINT InsertRow(Table& table, std::vector<Cell> cells, bool temporary, RowPtr* in
 void DeleteRow(Table& table, const RowPtr& row) {
   if (row->deleted) return;
   row->deleted = true;
+  for (auto& [column, index] : table.indexes) {
+    auto bucket = index.find(row->cells[static_cast<std::size_t>(column)]);
+    if (bucket == index.end()) continue;
+    bucket->second.erase(row.get());
+    if (bucket->second.empty()) index.erase(bucket);
+  }
   auto it = table.rows.find(table.KeyOf(row->cells));
   if (it != table.rows.end() && it->second == row) table.rows.erase(it);
 }

@@ -49,6 +49,7 @@ struct Row {
   std::vector<Cell> cells;
   bool temporary = false;
   bool deleted = false;  // set when the row leaves its table; views skip it
+  uint64_t born = 0;     // when the row entered its table (RowSequence)
 };
 using RowPtr = std::shared_ptr<Row>;
 
@@ -59,6 +60,14 @@ struct Table {
   bool temporary = false;  // a held table of temporary columns: never written
   bool dropped = false;
   std::map<Key, RowPtr> rows;  // ordered by the primary key
+  // Equality lookups on single columns: an index per column, built on first use,
+  // kept up to date as rows enter and leave, dropped when cells change in place.
+  using ColumnIndex = std::unordered_map<Cell, std::unordered_map<const Row*, RowPtr>>;
+  std::map<int, ColumnIndex> indexes;
+
+  // The index of a column, built now when there is none.
+  const ColumnIndex& IndexOf(int column);
+  void DropIndexes() { indexes.clear(); }
 
   Key KeyOf(const std::vector<Cell>& cells) const {
     return Key(cells.begin(), cells.begin() + static_cast<std::ptrdiff_t>(keyCount));
@@ -121,6 +130,10 @@ UINT FieldToCell(Database& db, const Column& column, const Field& field, ValueSo
 bool FieldIsNull(const Column& column, const Field& field);
 Field CellToField(const Database& db, const Column& column, Cell cell);
 bool IsNullCell(const Column& column, Cell cell);
+
+// Counts rows entering any table; a view executed at sequence s reads only rows
+// born at or before s.
+uint64_t RowSequence();
 
 // Inserts a row whose cells are complete; 1627 when its key is taken.
 UINT InsertRow(Table& table, std::vector<Cell> cells, bool temporary, RowPtr* inserted = nullptr);

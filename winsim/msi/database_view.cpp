@@ -2,10 +2,12 @@
 // parameter record, fetched row by row and modified through MsiViewModify.
 //
 // An executed SELECT holds the rows it found, in primary-key order (or in its
-// ORDER BY order). Rows deleted afterwards are skipped when fetched, so deleting
-// the fetched row never disturbs the cursor. A WHERE that fixes the leading
-// primary-key columns to values is answered from the ordered row map, so a
-// lookup costs a logarithmic step instead of a walk over the table.
+// ORDER BY order), read at its first fetch as they were when it was executed:
+// a view executed and never fetched costs nothing. Rows deleted afterwards are
+// skipped when fetched, so deleting the fetched row never disturbs the cursor.
+// A WHERE that fixes the leading primary-key columns to values is answered from
+// the ordered row map, and an equality on any other column from that column's
+// index, so a keyed lookup never walks the whole table.
 #include <algorithm>
 #include <climits>
 #include <memory>
@@ -282,10 +284,14 @@ KeyLookup KeyCellFor(const Database& db, const Column& column, const Condition& 
   return KeyLookup::kFound;
 }
 
-// The rows of a single table that satisfy the condition, in key order.
+// The rows of a single table born by `epoch` that satisfy the condition, in key
+// order. Equalities on the leading key columns narrow the walk to a range of
+// the ordered rows; an equality on any other column is answered from that
+// column's index. Either way a lookup never walks the whole table.
 std::vector<RowPtr> MatchingRows(const Database& db, const std::vector<TablePtr>& tables,
-                                 const Condition* where, const Record* params) {
-  const Table& table = *tables[0];
+                                 const Condition* where, const Record* params,
+                                 uint64_t epoch = UINT64_MAX) {
+  Table& table = *tables[0];
   std::vector<RowPtr> out;
   std::vector<const Condition*> terms;
   CollectEqualities(where, &terms);
@@ -302,9 +308,38 @@ std::vector<RowPtr> MatchingRows(const Database& db, const std::vector<TablePtr>
     prefix.push_back(cell);
   }
   auto accept = [&](const RowPtr& row) {
+    if (row->born > epoch) return;
     EvalContext ctx{db, tables, &row, params};
     if (Evaluate(ctx, where)) out.push_back(row);
   };
+  if (prefix.size() < table.keyCount) {
+    // The smallest index bucket of an equality outside the key prefix.
+    const Table::ColumnIndex::mapped_type* best = nullptr;
+    bool indexed = false;
+    for (const Condition* t : terms) {
+      if (t->lhs.tableIndex != 0 || t->lhs.column < static_cast<int>(prefix.size())) continue;
+      Cell cell;
+      KeyLookup lookup = KeyCellFor(db, table.columns[static_cast<std::size_t>(t->lhs.column)],
+                                    *t, params, &cell);
+      if (lookup == KeyLookup::kNone) return out;
+      if (lookup == KeyLookup::kAny) continue;
+      const Table::ColumnIndex& index = table.IndexOf(t->lhs.column);
+      auto bucket = index.find(cell);
+      if (bucket == index.end()) return out;
+      if (!indexed || bucket->second.size() < best->size()) best = &bucket->second;
+      indexed = true;
+    }
+    if (indexed) {
+      std::vector<RowPtr> candidates;
+      candidates.reserve(best->size());
+      for (const auto& [raw, row] : *best) candidates.push_back(row);
+      std::sort(candidates.begin(), candidates.end(), [&](const RowPtr& a, const RowPtr& b) {
+        return table.KeyOf(a->cells) < table.KeyOf(b->cells);
+      });
+      for (const RowPtr& row : candidates) accept(row);
+      return out;
+    }
+  }
   if (prefix.empty()) {
     for (const auto& [key, row] : table.rows) accept(row);
   } else {
@@ -329,6 +364,11 @@ struct View : Object {
   uint64_t serial = NextViewSerial();
   uint64_t generation = 0;  // counts executions; a record fetched before is stale
   bool executed = false;
+  // A SELECT reads its rows at the first fetch, as they were when it was
+  // executed: rows born later are left out, rows deleted since are skipped.
+  bool pending = false;
+  uint64_t epoch = UINT64_MAX;
+  std::shared_ptr<Record> params;  // a copy of the parameters it was executed with
   std::vector<RowPtr> result;  // rows of the FROM tables, `stride` per result row
   std::size_t stride = 1;
   std::size_t next = 0;         // the result row the next fetch looks at first
@@ -373,13 +413,15 @@ void FillRecord(const View& view, std::size_t index, Record* record) {
 }
 
 void JoinRows(const Database& db, const BoundStatement& b, const Record* params,
-              std::vector<RowPtr>* tuple, std::size_t level, std::vector<RowPtr>* out) {
+              uint64_t epoch, std::vector<RowPtr>* tuple, std::size_t level,
+              std::vector<RowPtr>* out) {
   // The last FROM table is walked outermost, the first innermost.
   const Table& table = *b.tables[level];
   for (const auto& [key, row] : table.rows) {
+    if (row->born > epoch) continue;
     (*tuple)[level] = row;
     if (level > 0) {
-      JoinRows(db, b, params, tuple, level - 1, out);
+      JoinRows(db, b, params, epoch, tuple, level - 1, out);
     } else {
       EvalContext ctx{db, b.tables, tuple->data(), params};
       if (Evaluate(ctx, b.s.where.get())) out->insert(out->end(), tuple->begin(), tuple->end());
@@ -392,10 +434,10 @@ void ExecuteSelect(View* view, const Record* params) {
   view->stride = b.tables.size();
   view->result.clear();
   if (b.tables.size() == 1) {
-    view->result = MatchingRows(*view->db, b.tables, b.s.where.get(), params);
+    view->result = MatchingRows(*view->db, b.tables, b.s.where.get(), params, view->epoch);
   } else {
     std::vector<RowPtr> tuple(b.tables.size());
-    JoinRows(*view->db, b, params, &tuple, b.tables.size() - 1, &view->result);
+    JoinRows(*view->db, b, params, view->epoch, &tuple, b.tables.size() - 1, &view->result);
   }
   std::size_t count = view->Count();
   std::vector<std::size_t> order(count);
@@ -485,6 +527,7 @@ UINT ExecuteUpdate(View* view, const Record* params) {
   }
   for (const RowPtr& row : MatchingRows(*view->db, b.tables, b.s.where.get(), params))
     for (const auto& [c, cell] : changes) row->cells[c] = cell;
+  table.DropIndexes();
   return ERROR_SUCCESS;
 }
 
@@ -534,6 +577,7 @@ UINT ExecuteDrop(View* view) {
   table->dropped = true;
   for (auto& [key, row] : table->rows) row->deleted = true;
   table->rows.clear();
+  table->DropIndexes();
   auto it = db.tables.find(table->name);
   if (it != db.tables.end() && it->second == table) db.tables.erase(it);
   return ERROR_SUCCESS;
@@ -545,7 +589,10 @@ UINT Execute(View* view, const Record* params) {
   view->current = -1;
   switch (view->bound->s.kind) {
     case Statement::kSelect:
-      ExecuteSelect(view, params);
+      view->result.clear();
+      view->epoch = RowSequence();
+      view->params = params ? std::make_shared<Record>(*params) : nullptr;
+      view->pending = true;
       view->executed = true;
       return ERROR_SUCCESS;
     case Statement::kInsert:
@@ -644,6 +691,7 @@ UINT ModifyUpdate(View& view, const Record& record) {
     updated[c] = cell;
   }
   row->cells = std::move(updated);
+  table.DropIndexes();
   return ERROR_SUCCESS;
 }
 
@@ -659,6 +707,7 @@ UINT ModifyByKey(View& view, const Record& record, bool overwrite) {
   if (it == table.rows.end()) return InsertRow(table, std::move(cells), false);
   if (overwrite) {
     it->second->cells = std::move(cells);
+    table.DropIndexes();
     return ERROR_SUCCESS;
   }
   return it->second->cells == cells ? ERROR_SUCCESS : ERROR_FUNCTION_FAILED;
@@ -795,6 +844,10 @@ UINT WINAPI MsiViewFetch(MSIHANDLE view, MSIHANDLE* record) {
   auto v = GetView(view);
   if (!v) return ERROR_INVALID_HANDLE;
   if (!v->IsSelect() || !v->executed) return ERROR_FUNCTION_FAILED;
+  if (v->pending) {
+    winsim::ExecuteSelect(v.get(), v->params.get());
+    v->pending = false;
+  }
   while (v->next < v->Count() && v->Deleted(v->next)) ++v->next;
   if (v->next >= v->Count()) {
     // The end of the rows; the next fetch starts again at the first row.
@@ -823,6 +876,7 @@ UINT WINAPI MsiViewClose(MSIHANDLE view) {
   if (!v) return ERROR_INVALID_HANDLE;
   ++v->generation;
   v->executed = false;
+  v->pending = false;
   v->result.clear();
   v->next = 0;
   v->current = -1;

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "winsim/msi/database.h"
@@ -67,6 +68,9 @@ struct CostFile {
 struct Costing {
   bool initialized = false;  // CostInitialize has run
   std::vector<CostFeature> features;
+  // Where each feature is in `features`, for lookups by name; rebuilt when
+  // features were added since.
+  std::unordered_map<std::string, std::size_t> featureIndex;
   std::vector<CostComponent> components;
   std::vector<CostFolder> folders;
   std::vector<CostFile> files;
