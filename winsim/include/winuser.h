@@ -63,3 +63,6 @@ BOOL WINAPI IsWindow(HWND window);
 HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName);
 LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// ---- downgrade guards, install log and display refresh ------------------------------
+#define MB_ICONEXCLAMATION 0x00000030L
