@@ -154,6 +154,11 @@ bool KeySecurity(HKEY root, const std::string& subKey, RegistryKeySecurity* secu
 // While frozen, the clock moves only by sleeps and waits, so that a test can
 // expect exact times; the test listener thaws it before every test.
 void FreezeClock(bool frozen);
+// The date and time (UTC) that GetSystemTime and GetSystemTimeAsFileTime report
+// from now on, moving with the clock above; ResetSystemClock returns them to
+// the host's real time (the test listener does so before every test).
+void SetSystemClock(const FILETIME& utc);
+void ResetSystemClock();
 //
 // A program that CreateProcessA can start is a file whose content is
 // ProgramFileContent(name): starting it calls the program registered under
