@@ -197,6 +197,16 @@ void ResetProcessSnapshots();
 
 // Destroys every window and forgets every window class.
 void ResetWindows();
+// Every SendMessageTimeoutA to HWND_BROADCAST since ResetWindows, in order;
+// text is lParam's text for WM_SETTINGCHANGE, "" otherwise.
+struct Broadcast {
+  UINT message;
+  WPARAM wParam;
+  std::string text;
+  UINT flags;
+  UINT timeoutMs;
+};
+const std::vector<Broadcast>& Broadcasts();
 
 // Modules: how many loads of a module are outstanding (system DLLs start at 1),
 // and LoadLibraryA / FreeLibrary of it made to fail (ERROR_MOD_NOT_FOUND,
