@@ -88,8 +88,8 @@ void ApplyTimestampList(char* list) {
 // installation goes on.
 extern "C" UINT WINAPI SetTimestamps(MSIHANDLE hInstall) {
   viduzo::GrowableText list;
-  if (list.ReadProperty(hInstall, "CustomActionData") != ERROR_SUCCESS) return ERROR_SUCCESS;
-  if (list.text == nullptr || list.text[0] == '\0') return ERROR_SUCCESS;
+  if (list.ReadProperty(hInstall, "CustomActionData") != ERROR_SUCCESS || list.text == nullptr)
+    return ERROR_SUCCESS;
   viduzo::ApplyTimestampList(list.text);
   return ERROR_SUCCESS;
 }

@@ -121,8 +121,13 @@ TEST_F(DowngradeTest, PrintOutShowsTheReinstallMode) {
     std::string mode;
     std::string text;
   };
+  // 511 characters fit the read; of a longer value the first 511 are shown.
   const std::string longest(511, 'm');
-  const Case cases[] = {{"aums", "aums"}, {"", "REINSTALLMODE is NULL"}, {longest, longest}};
+  const Case cases[] = {{"aums", "aums"},
+                        {"", "REINSTALLMODE is NULL"},
+                        {"a", "a"},
+                        {longest, longest},
+                        {longest + "xy", longest}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.mode.size());
     winsim::ClearMessageBoxes();

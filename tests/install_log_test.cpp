@@ -57,6 +57,11 @@ TEST(InstallLogTest, FailsWithoutAWritableLog) {
   SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
+// Without an install session there is no log path.
+TEST(InstallLogTest, FailsWithoutASession) {
+  EXPECT_EQ(CallAction(0, "LogInstallTime"), 1603u);
+}
+
 #ifndef _WIN32
 // Month, day, year, hour, minute and second, in that order and unpadded
 // (SYSTEMTIME: year, month, day of the week, day, hour, minute, second, ms).

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "system/timestamps.h"
 #include "tests/fixture.h"
 
 using namespace viduzo_test;
@@ -94,6 +95,8 @@ TEST_F(TimestampsTest, ReadOnlyFileIsMadeWritable) {
 // a malformed entry, and well-formed entries after it still apply.
 TEST_F(TimestampsTest, MalformedEntriesAreSkipped) {
   const std::string longPath = folder + std::string(270 - folder.size(), 'x');
+  // One character more than a file name may have: cut to 260 it would overrun.
+  const std::string justTooLong = folder + std::string(261 - folder.size(), 'y');
   struct Case {
     std::string name;
     std::string list;
@@ -107,6 +110,7 @@ TEST_F(TimestampsTest, MalformedEntriesAreSkipped) {
       {"path only", a + ">" + Entry(b, kSecond), true},
       {"empty entry", ">" + Entry(b, kSecond), true},
       {"path past 260", Entry(longPath, kFirst) + Entry(b, kSecond), true},
+      {"path of 261", Entry(justTooLong, kFirst) + Entry(b, kSecond), true},
       {"empty path", Entry("", kFirst) + Entry(b, kSecond), true},
   };
   for (const Case& c : cases) {
@@ -124,8 +128,26 @@ TEST_F(TimestampsTest, MalformedEntriesAreSkipped) {
 // Numbers are read as unsigned decimals: the largest 32-bit half stands, and
 // text after the digits of a field is ignored.
 TEST_F(TimestampsTest, FieldsAreUnsignedDecimals) {
-  EXPECT_EQ(RunWithList(a + "|4294967295|30000000|7x|30000100 >"), 0u);
+  EXPECT_EQ(RunWithList(a + "|4294967295|30000000|7A|30000100 >"), 0u);
   ExpectTimes(a, {4294967295u, 30000000, 7, 30000100});
+}
+
+// SetFileTimes on its own: 1603 for a file it cannot open, 0 once the times are
+// set; a null time stays as it was.
+TEST_F(TimestampsTest, SetFileTimesReportsAFileItCannotOpen) {
+  const FILETIME creation = {kFirst.creationLow, kFirst.creationHigh};
+  const FILETIME write = {kFirst.writeLow, kFirst.writeHigh};
+  EXPECT_EQ(viduzo::SetFileTimes((folder + "missing.txt").c_str(), &creation, nullptr, &write),
+            1603u);
+  EXPECT_EQ(viduzo::SetFileTimes(a.c_str(), nullptr, nullptr, &write), 0u);
+  Times actual = FileTimes(a);
+  EXPECT_EQ(actual.writeLow, kFirst.writeLow);
+  EXPECT_EQ(actual.writeHigh, kFirst.writeHigh);
+}
+
+// Without an install session there is no list: nothing to do, and still 0.
+TEST(TimestampsNoSessionTest, ReturnsSuccess) {
+  EXPECT_EQ(CallAction(0, "SetTimestamps"), 0u);
 }
 
 }  // namespace
