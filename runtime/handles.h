@@ -40,3 +40,37 @@ class MsiHandle {
 };
 
 }  // namespace viduzo
+
+namespace viduzo {
+
+// One owner for every other kind of handle: the handle type, the function that
+// closes it and the value that means "none".
+template <typename Handle, auto Closer, Handle Invalid = Handle{}>
+class UniqueHandle {
+ public:
+  UniqueHandle() = default;
+  explicit UniqueHandle(Handle h) : handle_(h) {}
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+  ~UniqueHandle() { reset(); }
+
+  Handle get() const { return handle_; }
+  explicit operator bool() const { return handle_ != Invalid; }
+  // For out parameters: closes the current handle first.
+  Handle* put() {
+    reset();
+    return &handle_;
+  }
+  void reset() {
+    if (handle_ != Invalid) Closer(handle_);
+    handle_ = Invalid;
+  }
+
+ private:
+  Handle handle_ = Invalid;
+};
+
+// A registry key opened or created by the code that holds it.
+using RegKey = UniqueHandle<HKEY, &RegCloseKey>;
+
+}  // namespace viduzo

@@ -119,7 +119,7 @@ def check_install(r, prefix, log, code, package_type, scenario):
         "KillTROV": q.SUCCEEDED, "RestartHlAgent": q.SUCCEEDED})
     parents = sorted({up for name, _, _, up in log.actions if name == "CostFinalize"}, key=str)
     r.equal("install: CostFinalize runs only through the actions that stand for it",
-            parents, ["RemoveFileTree", "SystemStateBetweenCostFinalize"])
+            parents, ["RegisterLNK2Type", "RemoveFileTree", "SystemStateBetweenCostFinalize"])
 
     # Properties the actions set, as the engine's final property dump shows them.
     expected = {
@@ -220,6 +220,38 @@ def check_install(r, prefix, log, code, package_type, scenario):
 UNINSTALL_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
 
 
+CLASSES = "Software\\Classes\\"
+
+
+def check_file_type(r, prefix, log, phase):
+    """RegisterLNK2Type runs at installation and removal; while the package is
+    installed, ".lnk2" names "lnkfile2", a copy of the machine's "lnkfile"
+    without "IsShortcut"; after the removal both are gone."""
+    check_actions(r, log, phase, {"RegisterLNK2Type": q.SUCCEEDED})
+    reg = prefix.registry()
+    if phase == "remove":
+        r.check("remove: HKCR\\.lnk2 gone", reg.key(CLASSES + ".lnk2") is None)
+        # Wine's RemoveRegistryValues leaves the keys that only "+" rows made
+        # and that hold no value (lnkfile2\shellex\ContextMenuHandlers\{...});
+        # every value is gone.
+        left = {key: values for key, values in reg.tree(CLASSES + "lnkfile2").items() if values}
+        r.equal("remove: no value left under HKCR\\lnkfile2", left, {})
+        return
+    r.equal("install: HKCR\\.lnk2 names its own class", reg.value(CLASSES + ".lnk2", ""), "lnkfile2")
+    source, copy = reg.tree(CLASSES + "lnkfile"), reg.tree(CLASSES + "lnkfile2")
+    expected = {}
+    for key, values in source.items():
+        top = key.lower() == (CLASSES + "lnkfile").lower()
+        expected[(CLASSES + "lnkfile2" + key[len(CLASSES + "lnkfile"):]).lower()] = {
+            name.lower(): value for name, value in values.items()
+            if not (top and name.lower() == "isshortcut")}
+    got = {key.lower(): {name.lower(): value for name, value in values.items()}
+           for key, values in copy.items()}
+    r.check("install: HKCR\\lnkfile is marked as a shortcut (the copy's source)",
+            reg.value(CLASSES + "lnkfile", "IsShortcut") is not None)
+    r.equal("install: HKCR\\lnkfile2 is lnkfile's tree without IsShortcut", got, expected)
+
+
 def check_removal(r, prefix, log, code, package_type, before_install):
     r.equal("remove: msiexec exit code", code, 0)
     check_actions(r, log, "remove", {
@@ -315,11 +347,13 @@ def main():
         code, seconds, log = prefix.msiexec(["/i", str(msi), "/qn"] + props, work / "install.log")
         print("     %s: installed in %.1f s (%s)" % (package_type, seconds, " ".join(props) or "no properties"))
         check_install(r, prefix, log, code, package_type, scenario)
+        check_file_type(r, prefix, log, "install")
 
         q.run_client(prefix)
         code, seconds, log = prefix.msiexec(["/x", str(msi), "/qn"], work / "remove.log")
         print("     %s: removed in %.1f s" % (package_type, seconds))
         check_removal(r, prefix, log, code, package_type, before_install)
+        check_file_type(r, prefix, log, "remove")
 
         check_refusal(r, prefix, msi, work, package_type)
     except (q.WineError, OSError, ValueError) as error:

@@ -166,6 +166,19 @@ def show_files(before, after, short, labels=()):
         say("(nothing)")
 
 
+# The registry the demo watches: the package's own keys, and the ".lnk2" file
+# type that RegisterLNK2Type's temporary Registry rows make the engine write.
+FILE_TYPE_KEYS = ("Software\\Classes\\.lnk2", "Software\\Classes\\lnkfile2")
+
+
+def registry_places(prefix):
+    reg = prefix.registry()
+    places = reg.tree("Software\\Velmar")
+    for key in FILE_TYPE_KEYS:
+        places.update(reg.tree(key))
+    return places
+
+
 def show_registry(before, after):
     for key in sorted(set(before) | set(after), key=str.lower):
         if key not in before:
@@ -209,7 +222,7 @@ def main():
             q.CLIENT_DIR, " ".join("%s=%s" % item for item in q.CONFIG.items())), hang=18)
         say("client name file  C:\\ZNCNAME.INI ClientName=%s" % q.EARLIER_CLIENT_NAME, hang=18)
         files0 = q.snapshot(prefix)
-        reg0 = prefix.registry().tree("Software\\Velmar")
+        reg0 = registry_places(prefix)
 
         heading("2. Install: msiexec /i %s /qn %s" % (msi.name, " ".join(quoted(p) for p in props)))
         code, seconds, log = prefix.msiexec(["/i", str(msi), "/qn"] + props, work / "install.log")
@@ -218,7 +231,7 @@ def main():
         print()
         show_actions(log, given)
         files1 = q.snapshot(prefix)
-        reg1 = prefix.registry().tree("Software\\Velmar")
+        reg1 = registry_places(prefix)
         print()
         print("  Files and folders:")
         show_files(files0, files1, short, tree_labels)
@@ -241,7 +254,7 @@ def main():
         print()
         show_actions(log, {}, properties=False)
         files3 = q.snapshot(prefix)
-        reg3 = prefix.registry().tree("Software\\Velmar")
+        reg3 = registry_places(prefix)
         print()
         print("  Taken away by the removal:")
         show_files(files2, files3, short)

@@ -59,6 +59,7 @@ WIRED_ACTIONS = [
     ("RemoveFileTree", ["RM_FILE_*", "VmrCoreRemoveFileDirectory", "VmrCoreRemoveFileFile"]),
     ("MoveFileTree", ["MV_FILE_*", "VmrCoreMoveFileDirectory", "VmrCoreMoveFileFile",
                       "SetTimestamps." + CORE]),
+    ("RegisterLNK2Type", []),
 ]
 WIRED_ACTION_NAMES = [name for name, _ in WIRED_ACTIONS]
 
