@@ -27,10 +27,8 @@ extern "C" UINT WINAPI LogInstallTime(MSIHANDLE hInstall) {
                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return ERROR_INSTALL_FAILURE;
-  LONG high = 0;
-  SetLastError(NO_ERROR);
-  if (SetFilePointer(file.get(), 0, &high, FILE_END) == INVALID_SET_FILE_POINTER &&
-      GetLastError() != NO_ERROR)
+  // A log of 4 GiB or more cannot be reached this way and counts as unwritable.
+  if (SetFilePointer(file.get(), 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER)
     return ERROR_INSTALL_FAILURE;
   SYSTEMTIME now;
   GetSystemTime(&now);
@@ -38,8 +36,7 @@ extern "C" UINT WINAPI LogInstallTime(MSIHANDLE hInstall) {
   int length = wsprintfA(line, viduzo::kLineFormat, now.wMonth, now.wDay, now.wYear, now.wHour,
                          now.wMinute, now.wSecond);
   DWORD written = 0;
-  if (length <= 0 ||
-      !WriteFile(file.get(), line, static_cast<DWORD>(length), &written, nullptr))
+  if (!WriteFile(file.get(), line, static_cast<DWORD>(length), &written, nullptr))
     return ERROR_INSTALL_FAILURE;
   return ERROR_SUCCESS;
 }
