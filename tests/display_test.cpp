@@ -41,12 +41,26 @@ void SetIconSize(const std::string& value) {
   RegCloseKey(key);
 }
 
-// The icon sizes seen at each icon-metrics broadcast.
+// The byte count of the icon size value (0 when absent).
+DWORD IconSizeBytes() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kMetrics, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
+  DWORD size = 0;
+  if (RegQueryValueExA(key, kIconSize, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS) size = 0;
+  RegCloseKey(key);
+  return size;
+}
+
+// The icon sizes seen at each icon-metrics broadcast, and their byte counts.
 std::vector<std::string> g_seen;
+std::vector<DWORD> g_bytes;
 LRESULT CALLBACK Listener(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_SETTINGCHANGE && wParam == SPI_SETICONMETRICS && lParam &&
       std::string(reinterpret_cast<LPCSTR>(lParam)) == "WindowMetrics")
+  {
     g_seen.push_back(IconSize());
+    g_bytes.push_back(IconSizeBytes());
+  }
   return DefWindowProcA(window, message, wParam, lParam);
 }
 
@@ -114,6 +128,20 @@ TEST_F(IconCacheTest, UnreadableSizeFails) {
 }
 
 #ifndef _WIN32
+// The read takes 260 bytes: a value of 260 bytes is read, one of 261 is not.
+// The sizes are written as text with their terminating zero.
+TEST_F(IconCacheTest, ReadTakesTwoHundredSixtyBytes) {
+  SetIconSize("48" + std::string(257, ' '));
+  g_bytes.clear();
+  EXPECT_EQ(Run(), 0u);
+  EXPECT_EQ(IconSize(), "48");
+  EXPECT_EQ(g_bytes, (std::vector<DWORD>{3, 3}));
+  const std::string tooLong = "48" + std::string(258, ' ');
+  SetIconSize(tooLong);
+  EXPECT_EQ(Run(), 1603u);
+  EXPECT_EQ(IconSize(), tooLong);
+}
+
 // The broadcast goes to every top-level window with no flags and five seconds'
 // patience; without the WindowMetrics key nothing happens.
 TEST_F(IconCacheTest, BroadcastsTheIconMetricsChange) {
