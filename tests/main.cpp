@@ -24,6 +24,7 @@ class ResetWinsim : public ::testing::EmptyTestEventListener {
     winsim::ResetProcessSnapshots();
     winsim::ResetWindows();
     winsim::FreezeClock(false);
+    winsim::ResetSystemClock();
   }
 };
 

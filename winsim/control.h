@@ -177,6 +177,11 @@ bool KeySecurity(HKEY root, const std::string& subKey, RegistryKeySecurity* secu
 // While frozen, the clock moves only by sleeps and waits, so that a test can
 // expect exact times; the test listener thaws it before every test.
 void FreezeClock(bool frozen);
+// The date and time (UTC) that GetSystemTime and GetSystemTimeAsFileTime report
+// from now on, moving with the clock above; ResetSystemClock returns them to
+// the host's real time (the test listener does so before every test).
+void SetSystemClock(const FILETIME& utc);
+void ResetSystemClock();
 //
 // A program that CreateProcessA can start is a file whose content is
 // ProgramFileContent(name): starting it calls the program registered under
@@ -215,6 +220,16 @@ void ResetProcessSnapshots();
 
 // Destroys every window and forgets every window class.
 void ResetWindows();
+// Every SendMessageTimeoutA to HWND_BROADCAST since ResetWindows, in order;
+// text is lParam's text for WM_SETTINGCHANGE, "" otherwise.
+struct Broadcast {
+  UINT message;
+  WPARAM wParam;
+  std::string text;
+  UINT flags;
+  UINT timeoutMs;
+};
+const std::vector<Broadcast>& Broadcasts();
 
 // Modules: how many loads of a module are outstanding (system DLLs start at 1),
 // and LoadLibraryA / FreeLibrary of it made to fail (ERROR_MOD_NOT_FOUND,

@@ -63,3 +63,21 @@ BOOL WINAPI IsWindow(HWND window);
 HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName);
 LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// ---- downgrade guards, install log and display refresh ------------------------------
+#define MB_ICONEXCLAMATION 0x00000030L
+#define WS_CHILD 0x40000000L
+#define WS_VISIBLE 0x10000000L
+#define WS_DISABLED 0x08000000L
+#define WS_TABSTOP 0x00010000L
+#define WM_SETTINGCHANGE 0x001A
+#define WM_NCPAINT 0x0085
+#define SPI_SETICONMETRICS 0x002E
+#define SMTO_NORMAL 0x0000
+#define HWND_BROADCAST ((HWND)0xffff)
+HWND WINAPI GetForegroundWindow(void);
+BOOL WINAPI SetForegroundWindow(HWND window);
+int WINAPI GetDlgCtrlID(HWND window);
+HWND WINAPI GetNextDlgTabItem(HWND dialog, HWND control, BOOL previous);
+LRESULT WINAPI SendMessageTimeoutA(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                   UINT flags, UINT timeoutMs, PDWORD_PTR result);

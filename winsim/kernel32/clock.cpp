@@ -19,6 +19,9 @@ struct Clock {
   long long offset = 0;     // added to the host's clock while it runs
   bool frozen = false;
   Milliseconds frozenAt = 0;  // the clock while the host's part is stopped
+  bool dateSet = false;        // a test set the date:
+  unsigned long long dateTicks = 0;  // the date it set, in FILETIME ticks,
+  Milliseconds dateSetAt = 0;        // at this time of the clock
 };
 
 Clock& TheClock() {
@@ -68,6 +71,27 @@ void FreezeClock(bool frozen) {
                    static_cast<long long>(HostMilliseconds());
   }
   clock.frozen = frozen;
+}
+
+unsigned long long SystemTicks(unsigned long long hostTicks) {
+  Clock& clock = TheClock();
+  std::lock_guard<std::mutex> lock(clock.mutex);
+  if (!clock.dateSet) return hostTicks;
+  return clock.dateTicks + (NowLocked(clock) - clock.dateSetAt) * 10000ull;
+}
+
+void SetSystemClock(const FILETIME& utc) {
+  Clock& clock = TheClock();
+  std::lock_guard<std::mutex> lock(clock.mutex);
+  clock.dateSet = true;
+  clock.dateTicks = (static_cast<unsigned long long>(utc.dwHighDateTime) << 32) | utc.dwLowDateTime;
+  clock.dateSetAt = NowLocked(clock);
+}
+
+void ResetSystemClock() {
+  Clock& clock = TheClock();
+  std::lock_guard<std::mutex> lock(clock.mutex);
+  clock.dateSet = false;
 }
 
 }  // namespace winsim

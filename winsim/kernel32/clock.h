@@ -15,4 +15,9 @@ Milliseconds Now();
 // Moves the clock forward to `time` (a time already past leaves it alone).
 void AdvanceTo(Milliseconds time);
 
+// The date and time in UTC as FILETIME ticks: the host's real time, or, once a
+// test has set the date, that date moving on with the clock above.
+// `hostTicks` is the host's real time in the same ticks.
+unsigned long long SystemTicks(unsigned long long hostTicks);
+
 }  // namespace winsim

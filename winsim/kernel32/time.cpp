@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include "winsim/kernel32/clock.h"
 #include "winsim/kernel32/entries.h"
 #include "winsim/kernel32/paths.h"
 
@@ -110,11 +111,11 @@ BOOL WINAPI SystemTimeToFileTime(const SYSTEMTIME* systemTime, LPFILETIME fileTi
 }
 
 void WINAPI GetSystemTimeAsFileTime(LPFILETIME fileTime) {
-  if (fileTime) *fileTime = winsim::FileTimeOf(winsim::NowTicks());
+  if (fileTime) *fileTime = winsim::FileTimeOf(winsim::SystemTicks(winsim::NowTicks()));
 }
 
 void WINAPI GetSystemTime(LPSYSTEMTIME systemTime) {
-  if (systemTime) winsim::ToSystemTime(winsim::NowTicks(), systemTime);
+  if (systemTime) winsim::ToSystemTime(winsim::SystemTicks(winsim::NowTicks()), systemTime);
 }
 
 void WINAPI GetLocalTime(LPSYSTEMTIME systemTime) {
