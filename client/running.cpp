@@ -3,7 +3,7 @@
 #include <tlhelp32.h>
 
 #include "runtime/action.h"
-#include "runtime/kernel_handles.h"
+#include "runtime/handles.h"
 #include "runtime/services.h"
 #include "runtime/text.h"
 
@@ -43,7 +43,7 @@ using ProcessWalkFn = BOOL(WINAPI*)(HANDLE, LPPROCESSENTRY32);
 
 // Reads the agent's registered open command (the key's default value).
 bool ReadAgentCommand(char (&value)[kCommandValueSize]) {
-  RegistryKey key;
+  RegKey key;
   LONG size = kCommandValueSize;
   // A value that fills the buffer without its terminator does not fit either.
   value[kCommandValueSize - 1] = '\0';

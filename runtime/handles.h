@@ -43,34 +43,51 @@ class MsiHandle {
 
 namespace viduzo {
 
-// One owner for every other kind of handle: the handle type, the function that
-// closes it and the value that means "none".
-template <typename Handle, auto Closer, Handle Invalid = Handle{}>
-class UniqueHandle {
+// One owner for every other kind of handle (kernel objects such as processes,
+// threads, snapshots and files; change notifications; registry keys): the
+// handle type and the function that closes it, called exactly once.
+template <class Handle, class Closer>
+class SystemHandle {
  public:
-  UniqueHandle() = default;
-  explicit UniqueHandle(Handle h) : handle_(h) {}
-  UniqueHandle(const UniqueHandle&) = delete;
-  UniqueHandle& operator=(const UniqueHandle&) = delete;
-  ~UniqueHandle() { reset(); }
+  SystemHandle() = default;
+  explicit SystemHandle(Handle h) : handle_(h) {}
+  SystemHandle(const SystemHandle&) = delete;
+  SystemHandle& operator=(const SystemHandle&) = delete;
+  ~SystemHandle() { reset(); }
 
   Handle get() const { return handle_; }
-  explicit operator bool() const { return handle_ != Invalid; }
+  // Null and INVALID_HANDLE_VALUE both mean "no handle": the kernel uses one or
+  // the other depending on the call that failed.
+  explicit operator bool() const {
+    return handle_ != Handle() && handle_ != reinterpret_cast<Handle>(INVALID_HANDLE_VALUE);
+  }
   // For out parameters: closes the current handle first.
   Handle* put() {
     reset();
     return &handle_;
   }
-  void reset() {
-    if (handle_ != Invalid) Closer(handle_);
-    handle_ = Invalid;
+  void reset(Handle h = Handle()) {
+    if (*this) Closer()(handle_);
+    handle_ = h;
   }
 
  private:
-  Handle handle_ = Invalid;
+  Handle handle_ = Handle();
 };
 
+struct CloseKernelHandle {
+  void operator()(HANDLE h) const { CloseHandle(h); }
+};
+struct CloseChangeNotification {
+  void operator()(HANDLE h) const { FindCloseChangeNotification(h); }
+};
+struct CloseRegistryKey {
+  void operator()(HKEY h) const { RegCloseKey(h); }
+};
+
+using KernelHandle = SystemHandle<HANDLE, CloseKernelHandle>;
+using ChangeNotification = SystemHandle<HANDLE, CloseChangeNotification>;
 // A registry key opened or created by the code that holds it.
-using RegKey = UniqueHandle<HKEY, &RegCloseKey>;
+using RegKey = SystemHandle<HKEY, CloseRegistryKey>;
 
 }  // namespace viduzo

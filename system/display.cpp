@@ -9,7 +9,7 @@
 #include <msiquery.h>
 
 #include "runtime/action.h"
-#include "runtime/kernel_handles.h"
+#include "runtime/handles.h"
 
 namespace viduzo {
 namespace {
@@ -44,7 +44,7 @@ bool WriteIconSize(HKEY key, int size) {
 // The shell rebuilds its icon cache when the icon size changes: the size is
 // moved by one pixel, announced, put back and announced again.
 extern "C" UINT WINAPI ForceIconCacheRefresh(MSIHANDLE) {
-  viduzo::RegistryKey key;
+  viduzo::RegKey key;
   if (RegOpenKeyExA(HKEY_CURRENT_USER, viduzo::kMetricsKey, 0, KEY_ALL_ACCESS, key.put()) !=
       ERROR_SUCCESS)
     return ERROR_SUCCESS;

@@ -5,7 +5,7 @@
 #include <msiquery.h>
 
 #include "runtime/action.h"
-#include "runtime/kernel_handles.h"
+#include "runtime/handles.h"
 #include "runtime/services.h"
 
 namespace viduzo {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "client/running.h"
-#include "runtime/kernel_handles.h"
+#include "runtime/handles.h"
 #include "tests/fixture.h"
 #include "tests/programs.h"
 
@@ -379,7 +379,7 @@ TEST(RunningNative, TerminatorFreesKernel32OnEveryPath) {
 TEST(RunningNative, HoldersCloseWhatTheyHeldExactlyOnce) {
   const std::size_t keys = winsim::OpenKeyCount();
   {
-    viduzo::RegistryKey key;
+    viduzo::RegKey key;
     ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "Software\\vdzholder", key.put()), ERROR_SUCCESS);
     // Filling it again closes the key it held first.
     ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "Software\\vdzholder", key.put()), ERROR_SUCCESS);

@@ -7,7 +7,8 @@
 //   path up to its first "|", three numbers up to "|" and a fourth up to the
 //   ">"; an entry with fewer fields, or a path over 260 characters, is
 //   skipped; a number is its field's leading decimal digits, wrapping at 32
-//   bits; the last entry naming a file decides its times.
+//   bits; the last entry naming a file decides its times, except that a time
+//   of zero leaves that time as it was (SetFileTime's rule).
 //
 // Paths are compared without regard to case, as the file system does. A path
 // that could name a planted file by another spelling (it holds "ts" but is not
@@ -86,8 +87,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!planted && Upper(fields[0]).find("TS") != std::string::npos) checked = false;
     for (int i = 0; i < 3; ++i) {
       if (Upper(fields[0]) != Upper(kFiles[i])) continue;
-      expected[i].creation = {Number(fields[1]), Number(fields[2])};
-      expected[i].write = {Number(fields[3]), Number(fields[4])};
+      // A time of zero leaves that time as it was: SetFileTime's rule.
+      const FILETIME creation = {Number(fields[1]), Number(fields[2])};
+      const FILETIME write = {Number(fields[3]), Number(fields[4])};
+      if (creation.dwLowDateTime || creation.dwHighDateTime) expected[i].creation = creation;
+      if (write.dwLowDateTime || write.dwHighDateTime) expected[i].write = write;
     }
   }
   std::vector<char> text(list.begin(), list.end());
