@@ -27,12 +27,7 @@ struct ActionPackage {
   ActionPackage(const std::string& old, const std::string& target, const std::string& flat,
                 const std::string& install) {
     pkg.Table("Directory").Table("RemoveFile").Table("MoveFile").Table("CustomAction");
-    pkg.Sql("CREATE TABLE `VmrRemoveFileTree` (`Tree` CHAR(72) NOT NULL, `Component_` CHAR(72) "
-            "NOT NULL, `Root` CHAR(72) NOT NULL, `Mode` SHORT, `DirCondition` CHAR(255), "
-            "`FileCondition` CHAR(255) PRIMARY KEY `Tree`)");
-    pkg.Sql("CREATE TABLE `VmrMoveFileTree` (`Tree` CHAR(72) NOT NULL, `Component_` CHAR(72) NOT "
-            "NULL, `SourceRoot` CHAR(72) NOT NULL, `DestRoot` CHAR(72) NOT NULL, `Options` SHORT, "
-            "`DirCondition` CHAR(255), `FileCondition` CHAR(255) PRIMARY KEY `Tree`)");
+    pkg.Table("VmrRemoveFileTree").Table("VmrMoveFileTree");
     pkg.Sql("INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) VALUES "
             "('TARGETDIR', '', 'SourceDir')");
     pkg.Sql("INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) VALUES "

@@ -24,12 +24,7 @@ const char kSuffix[] = ".E06D3B94_1A58_4C7E_B3F2_6D9A04C85E13";
 // The standard file tables and the two tree tables, with OLDDIR and NEWDIR.
 void CreateTables(Package& pkg) {
   pkg.Table("Directory").Table("RemoveFile").Table("MoveFile");
-    pkg.Sql("CREATE TABLE `VmrRemoveFileTree` (`Tree` CHAR(72) NOT NULL, `Component_` CHAR(72) "
-            "NOT NULL, `Root` CHAR(72) NOT NULL, `Mode` SHORT, `DirCondition` CHAR(255), "
-            "`FileCondition` CHAR(255) PRIMARY KEY `Tree`)");
-    pkg.Sql("CREATE TABLE `VmrMoveFileTree` (`Tree` CHAR(72) NOT NULL, `Component_` CHAR(72) NOT "
-            "NULL, `SourceRoot` CHAR(72) NOT NULL, `DestRoot` CHAR(72) NOT NULL, `Options` SHORT, "
-            "`DirCondition` CHAR(255), `FileCondition` CHAR(255) PRIMARY KEY `Tree`)");
+  pkg.Table("VmrRemoveFileTree").Table("VmrMoveFileTree");
     pkg.Sql("INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) VALUES "
             "('TARGETDIR', '', 'SourceDir')");
     pkg.Sql("INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) VALUES "
@@ -871,12 +866,7 @@ TEST(FileTreeTables, MissingTables) {
   // Tree rows but no Directory / RemoveFile / MoveFile tables to write to.
   {
     Package p;
-    p.Sql("CREATE TABLE `VmrRemoveFileTree` (`Tree` CHAR(72) NOT NULL, `Component_` CHAR(72) "
-          "NOT NULL, `Root` CHAR(72) NOT NULL, `Mode` SHORT, `DirCondition` CHAR(255), "
-          "`FileCondition` CHAR(255) PRIMARY KEY `Tree`)");
-    p.Sql("CREATE TABLE `VmrMoveFileTree` (`Tree` CHAR(72) NOT NULL, `Component_` CHAR(72) NOT "
-          "NULL, `SourceRoot` CHAR(72) NOT NULL, `DestRoot` CHAR(72) NOT NULL, `Options` SHORT, "
-          "`DirCondition` CHAR(255), `FileCondition` CHAR(255) PRIMARY KEY `Tree`)");
+    p.Table("VmrRemoveFileTree").Table("VmrMoveFileTree");
     RemoveRow(p, "T", 3);
     MoveRow(p, "M", 0);
     MSIHANDLE h = p.Open();

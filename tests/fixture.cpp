@@ -126,6 +126,14 @@ Package& Package::Table(const std::string& name) {
        "`Property` CHAR(72) NOT NULL, `Order` SHORT NOT NULL, `Value` CHAR(64) NOT NULL, "
        "`Text` CHAR(64) LOCALIZABLE PRIMARY KEY `Property`, `Order`"},
       {"Binary", "`Name` CHAR(72) NOT NULL, `Data` OBJECT NOT NULL PRIMARY KEY `Name`"},
+      // The package's own tree tables, which the tree walks read by position.
+      {"VmrRemoveFileTree",
+       "`Tree` CHAR(72) NOT NULL, `Component_` CHAR(72) NOT NULL, `Root` CHAR(72) NOT NULL, "
+       "`Mode` SHORT, `DirCondition` CHAR(255), `FileCondition` CHAR(255) PRIMARY KEY `Tree`"},
+      {"VmrMoveFileTree",
+       "`Tree` CHAR(72) NOT NULL, `Component_` CHAR(72) NOT NULL, `SourceRoot` CHAR(72) NOT "
+       "NULL, `DestRoot` CHAR(72) NOT NULL, `Options` SHORT, `DirCondition` CHAR(255), "
+       "`FileCondition` CHAR(255) PRIMARY KEY `Tree`"},
   };
   for (const auto& [table, columns] : kTables)
     if (name == table) return Sql("CREATE TABLE `" + name + "` (" + columns + ")");

@@ -31,7 +31,7 @@ class Package {
   // Creates one of the installer's standard tables (Directory, Component,
   // Feature, FeatureComponents, File, RemoveFile, MoveFile, CustomAction;
   // Dialog, Control, ControlEvent, ControlCondition, EventMapping, ListBox;
-  // Binary) with
+  // Binary; the tree tables VmrRemoveFileTree and VmrMoveFileTree) with
   // its standard columns.
   Package& Table(const std::string& name);
   // Adds a row to the Binary table (create it with Table("Binary")) whose data
