@@ -15,6 +15,9 @@ namespace winsim {
 
 // ---- installer handles ------------------------------------------------------
 std::size_t OpenHandleCount();
+// How many table rows the engine's queries have looked at so far (a keyed
+// lookup looks at the rows it finds; a walk at every row of the table).
+std::size_t RowsExamined();
 
 // ---- install session --------------------------------------------------------
 struct ProcessedMessage {

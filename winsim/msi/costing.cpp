@@ -379,34 +379,49 @@ void TargetFiles(Session& session) {
   }
 }
 
-std::vector<std::size_t> ChildrenOf(const Costing& costing, const std::string& name) {
-  std::vector<std::size_t> children;
+// The features directly below each feature, by position in `features`: built
+// once per walk, so that a walk over the whole tree stays linear. A feature
+// named as its own parent is not its own child.
+using ChildLists = std::vector<std::vector<std::size_t>>;
+
+ChildLists ChildrenOf(const Costing& costing) {
+  std::unordered_map<std::string, std::size_t> first;
   for (std::size_t i = 0; i < costing.features.size(); ++i)
-    if (costing.features[i].parent == name && costing.features[i].name != name)
-      children.push_back(i);
+    first.emplace(costing.features[i].name, i);
+  ChildLists children(costing.features.size());
+  for (std::size_t i = 0; i < costing.features.size(); ++i) {
+    const CostFeature& feature = costing.features[i];
+    if (feature.parent.empty() || feature.parent == feature.name) continue;
+    // The first feature of the parent's name has the child, as FindFeature
+    // answers with it.
+    auto it = first.find(feature.parent);
+    if (it != first.end()) children[it->second].push_back(i);
+  }
   return children;
 }
 
 // Children of a feature that is not selected are not installed either.
-void DisableChildren(Costing& costing, std::size_t index, int level, std::size_t depth) {
+void DisableChildren(Costing& costing, const ChildLists& children, std::size_t index, int level,
+                     std::size_t depth) {
   if (depth > costing.features.size()) return;
-  for (std::size_t child : ChildrenOf(costing, costing.features[index].name)) {
+  for (std::size_t child : children[index]) {
     const CostFeature& feature = costing.features[index];
     if (!IsSelected(feature, level)) {
       costing.features[child].level = feature.level;
       costing.features[child].request = INSTALLSTATE_UNKNOWN;
     }
-    DisableChildren(costing, child, level, depth + 1);
+    DisableChildren(costing, children, child, level, depth + 1);
   }
 }
 
 // Children marked "follow parent" take their parent's request.
-void FollowParent(Costing& costing, std::size_t index, std::size_t depth) {
+void FollowParent(Costing& costing, const ChildLists& children, std::size_t index,
+                  std::size_t depth) {
   if (depth > costing.features.size()) return;
-  for (std::size_t child : ChildrenOf(costing, costing.features[index].name)) {
+  for (std::size_t child : children[index]) {
     if (costing.features[child].attributes & kFeatureFollowParent)
       costing.features[child].request = costing.features[index].request;
-    FollowParent(costing, child, depth + 1);
+    FollowParent(costing, children, child, depth + 1);
   }
 }
 
@@ -439,10 +454,11 @@ void SetFeatureStates(Session& session) {
         feature.request = INSTALLSTATE_LOCAL;
     }
   }
+  const ChildLists children = ChildrenOf(costing);
   for (std::size_t i = 0; i < costing.features.size(); ++i) {
     if (!costing.features[i].parent.empty()) continue;
-    DisableChildren(costing, i, level, 0);
-    FollowParent(costing, i, 0);
+    DisableChildren(costing, children, i, level, 0);
+    FollowParent(costing, children, i, 0);
   }
 
   struct Wanted {
@@ -532,20 +548,26 @@ void UpdateComponents(Costing& costing, const CostFeature& feature) {
 
 // MsiSetFeatureStateA on a loaded feature: the feature, its components and
 // every feature below it.
-UINT SetFeatureRequest(Costing& costing, const std::string& name, INSTALLSTATE state,
-                       std::size_t depth) {
-  CostFeature* feature = nullptr;
-  for (CostFeature& f : costing.features)
-    if (f.name == name) feature = &f;
-  if (!feature) return ERROR_UNKNOWN_FEATURE;
+void SetSubtreeRequest(Costing& costing, const ChildLists& children, std::size_t index,
+                       INSTALLSTATE state, std::size_t depth) {
+  CostFeature& feature = costing.features[index];
   // A feature that may not be advertised is switched off instead.
-  if (state == INSTALLSTATE_ADVERTISED && (feature->attributes & kFeatureDisallowAdvertise))
-    state = INSTALLSTATE_ABSENT;
-  feature->request = state;
-  UpdateComponents(costing, *feature);
-  if (depth > costing.features.size()) return ERROR_SUCCESS;
-  for (std::size_t child : ChildrenOf(costing, name))
-    SetFeatureRequest(costing, costing.features[child].name, state, depth + 1);
+  INSTALLSTATE own = state;
+  if (own == INSTALLSTATE_ADVERTISED && (feature.attributes & kFeatureDisallowAdvertise))
+    own = INSTALLSTATE_ABSENT;
+  feature.request = own;
+  UpdateComponents(costing, feature);
+  if (depth > costing.features.size()) return;
+  for (std::size_t child : children[index])
+    SetSubtreeRequest(costing, children, child, own, depth + 1);
+}
+
+UINT SetFeatureRequest(Costing& costing, const std::string& name, INSTALLSTATE state) {
+  std::size_t index = costing.features.size();
+  for (std::size_t i = 0; i < costing.features.size(); ++i)
+    if (costing.features[i].name == name) index = i;
+  if (index == costing.features.size()) return ERROR_UNKNOWN_FEATURE;
+  SetSubtreeRequest(costing, ChildrenOf(costing), index, state, 0);
   return ERROR_SUCCESS;
 }
 
@@ -711,7 +733,7 @@ UINT WINAPI MsiSetFeatureStateA(MSIHANDLE install, LPCSTR feature, INSTALLSTATE 
   if (!feature) return ERROR_UNKNOWN_FEATURE;
   auto session = winsim::GetSession(install);
   if (!session) return ERROR_INVALID_HANDLE;
-  return winsim::SetFeatureRequest(session->costing, feature, state, 0);
+  return winsim::SetFeatureRequest(session->costing, feature, state);
 }
 
 UINT WINAPI MsiGetComponentStateA(MSIHANDLE install, LPCSTR component, INSTALLSTATE* installed,

@@ -284,6 +284,10 @@ KeyLookup KeyCellFor(const Database& db, const Column& column, const Condition& 
   return KeyLookup::kFound;
 }
 
+// Every row a query has looked at since the process began: the engine's own
+// measure of how much work a caller's queries asked of it.
+std::size_t rowsExamined = 0;
+
 // The rows of a single table born by `epoch` that satisfy the condition, in key
 // order. Equalities on the leading key columns narrow the walk to a range of
 // the ordered rows; an equality on any other column is answered from that
@@ -308,6 +312,7 @@ std::vector<RowPtr> MatchingRows(const Database& db, const std::vector<TablePtr>
     prefix.push_back(cell);
   }
   auto accept = [&](const RowPtr& row) {
+    ++rowsExamined;
     if (row->born > epoch) return;
     EvalContext ctx{db, tables, &row, params};
     if (Evaluate(ctx, where)) out.push_back(row);
@@ -418,6 +423,7 @@ void JoinRows(const Database& db, const BoundStatement& b, const Record* params,
   // The last FROM table is walked outermost, the first innermost.
   const Table& table = *b.tables[level];
   for (const auto& [key, row] : table.rows) {
+    ++rowsExamined;
     if (row->born > epoch) continue;
     (*tuple)[level] = row;
     if (level > 0) {
@@ -776,6 +782,8 @@ std::vector<const Column*> ViewColumns(const View& view) {
 }
 
 }  // namespace
+
+std::size_t RowsExamined() { return rowsExamined; }
 
 UINT QueryRows(Database& db, const std::string& text, std::vector<std::vector<Field>>* rows) {
   if (!rows) return ERROR_INVALID_PARAMETER;
