@@ -14,8 +14,10 @@ PASS or FAIL per check and exits 1 when any check failed.
 """
 
 import argparse
+import calendar
 import re
 import sys
+import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
@@ -135,6 +137,31 @@ def check_install(r, prefix, log, code, package_type, scenario):
     tags = [line for line in prefix.host_path(q.TAGS_INI).read_text().splitlines()
             if line.startswith("Tags=")]
     r.equal("install: FixIniFile removed the duplicate tag", tags, ["Tags=" + q.TAGS_REPAIRED])
+
+    # Time stamps and the install log. Wine keeps no creation time of its own,
+    # so MoveFileTree lists nothing there; the package's own entry dates
+    # readme.txt, after an entry for a missing file that is skipped.
+    for action in ("SetTimestamps." + C, "LogInstallTime." + C):
+        results = log.results(action)
+        r.check("install: %s is scheduled, runs and succeeds" % action,
+                len(results) == 2 and all(x == q.SUCCEEDED for x in results), "results %r" % results)
+    readme = prefix.host_path(q.CLIENT_DIR + "readme.txt")
+    r.equal("install: SetTimestamps gave readme.txt its last-write time",
+            int(readme.stat().st_mtime), calendar.timegm((2004, 3, 5, 9, 7, 2)))
+    r.check("install: the skipped entry's file was not created",
+            not q.exists(prefix, q.CLIENT_DIR + "missing.txt"))
+    lines = prefix.host_path(q.CLIENT_DIR + "zncwin32.log").read_bytes().split(b"\r\n")
+    stamp = re.fullmatch(rb"Velmar QVA Client installed on (\d+)-(\d+)-(\d+) at (\d+):(\d+):(\d+)",
+                         lines[-2] if len(lines) > 1 else b"")
+    # Month-day-year of the UTC date, without leading zeros; the day may have
+    # turned while the check ran.
+    days = [time.gmtime(time.time() - back) for back in (0, 3600)]
+    dates = {"%d-%d-%d" % (d.tm_mon, d.tm_mday, d.tm_year) for d in days}
+    r.check("install: LogInstallTime appended today's date and time to the client log",
+            stamp is not None and lines[-1] == b"" and
+            b"-".join(stamp.group(1, 2, 3)).decode() in dates and
+            int(stamp.group(4)) < 24 and int(stamp.group(5)) < 60 and int(stamp.group(6)) < 60,
+            "last lines %r" % lines[-3:])
 
     # Properties the actions set, as the engine's final property dump shows them.
     expected = {
