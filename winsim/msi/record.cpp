@@ -1,5 +1,7 @@
 #include "winsim/msi/record.h"
 
+#include "winsim/core/codepage.h"
+
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -84,7 +86,9 @@ UINT WINAPI MsiRecordDataSize(MSIHANDLE record, UINT field) {
   if (!rec || field > rec->Count()) return 0;
   const Field& f = rec->fields[field];
   if (f.kind == Field::kInteger) return sizeof(int);
-  return static_cast<UINT>(f.text.size());
+  // The engine keeps texts as wide characters and counts those: a double-byte
+  // character of the ANSI code page is one.
+  return static_cast<UINT>(winsim::ToWide(f.text).size());
 }
 
 UINT WINAPI MsiRecordSetStringA(MSIHANDLE record, UINT field, LPCSTR value) {
