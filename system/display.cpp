@@ -31,11 +31,12 @@ void BroadcastIconMetrics() {
                       &result);
 }
 
-bool WriteIconSize(HKEY key, int size) {
+// A write that fails leaves the size as it was; nothing more can be done.
+void WriteIconSize(HKEY key, int size) {
   char text[kIconSizeBytes];
   int length = wsprintfA(text, "%d", size);
-  return RegSetValueExA(key, kIconSize, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                        static_cast<DWORD>(length + 1)) == ERROR_SUCCESS;
+  RegSetValueExA(key, kIconSize, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                 static_cast<DWORD>(length + 1));
 }
 
 }  // namespace

@@ -136,6 +136,14 @@ TEST_F(IconCacheTest, ReadTakesTwoHundredSixtyBytes) {
   EXPECT_EQ(Run(), 0u);
   EXPECT_EQ(IconSize(), "48");
   EXPECT_EQ(g_bytes, (std::vector<DWORD>{3, 3}));
+  // 260 bytes without a terminating zero: the number ends where the value does.
+  const std::string digits = std::string(258, '0') + "40" + "999";
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, kMetrics, &key), ERROR_SUCCESS);
+  RegSetValueExA(key, kIconSize, 0, REG_SZ, reinterpret_cast<const BYTE*>(digits.data()), 260);
+  RegCloseKey(key);
+  EXPECT_EQ(Run(), 0u);
+  EXPECT_EQ(IconSize(), "40");
   const std::string tooLong = "48" + std::string(258, ' ');
   SetIconSize(tooLong);
   EXPECT_EQ(Run(), 1603u);

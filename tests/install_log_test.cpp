@@ -7,6 +7,8 @@
 #include "tests/fixture.h"
 
 #ifndef _WIN32
+#include <unistd.h>
+
 #include "winsim/control.h"
 #endif
 
@@ -50,17 +52,42 @@ TEST(InstallLogTest, FailsWithoutAWritableLog) {
 }
 
 #ifndef _WIN32
-// A read-only log cannot be opened for writing. (Wine, run by root on the
-// host's file system, opens it all the same.)
-TEST(InstallLogTest, FailsOnAReadOnlyLog) {
+// A read-only log cannot be opened for writing (Wine, run by root on the host's
+// file system, opens it all the same), and a log on a full disk takes no line.
+TEST(InstallLogTest, FailsOnAReadOnlyLogOrAFullDisk) {
   const std::string readOnly = TempFolder("rolog") + "readonly.log";
   WriteFile(readOnly, "kept");
   ASSERT_TRUE(SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
   EXPECT_EQ(LogTo(readOnly), 1603u);
   EXPECT_EQ(ReadWholeFile(readOnly), "kept");
   SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
+  // The host's /dev/full refuses every write with "no space left".
+  const std::string full = TempFolder("fulllog") + "full.log";
+  ASSERT_EQ(symlink("/dev/full", winsim::HostPath(full).c_str()), 0);
+  EXPECT_EQ(LogTo(full), 1603u);
 }
 #endif
+
+// The end of a log of 4 GiB or more is out of the 32-bit file pointer's reach:
+// the action fails and writes nothing (the file is sparse, so it costs no disk).
+TEST(InstallLogTest, FailsOnALogTooLargeToReachItsEnd) {
+  const std::string log = TempFolder("hugelog") + "znclient.log";
+  HANDLE file = CreateFileA(log.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  LONG high = 1;
+  SetFilePointer(file, 0, &high, FILE_BEGIN);
+  ASSERT_TRUE(SetEndOfFile(file));
+  CloseHandle(file);
+  EXPECT_EQ(LogTo(log), 1603u);
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA(log.c_str(), &data);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  FindClose(find);
+  EXPECT_EQ(data.nFileSizeHigh, 1u);
+  EXPECT_EQ(data.nFileSizeLow, 0u);
+  DeleteFileA(log.c_str());
+}
 
 // Without an install session there is no log path.
 TEST(InstallLogTest, FailsWithoutASession) {
