@@ -38,7 +38,7 @@ if(VIDUZO_TESTS AND VIDUZO_RUN_WIXL AND VIDUZO_RUN_MSIBUILD AND VIDUZO_RUN_MSIDU
   add_custom_target(run_tool_packages ALL DEPENDS ${VIDUZO_RUN_MSIS})
 
   # The tool's checks, at its boundary: what it prints and its exit code.
-  foreach(check loaders system_state errors all_actions)
+  foreach(check loaders system_state errors all_actions sequence)
     add_test(NAME runtool.${check}
              COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/tools/run_tool.py ${check}
                      --tool $<TARGET_FILE:viduzo-run> --packages ${VIDUZO_RUN_PACKAGES}

@@ -3,7 +3,7 @@
 
   run_tool.py CHECK --tool build/native/viduzo-run --packages build/native/packages --work DIR
 
-CHECK is one of: loaders, system_state, errors, all_actions (each a ctest entry).
+CHECK is one of: loaders, system_state, errors, all_actions, sequence (each a ctest entry).
 """
 
 import argparse
@@ -62,6 +62,19 @@ def check_loaders(args):
         check(msi_tables[name] == idt_tables.get(name), "table %s differs between loaders" % name)
     # The Binary stream came through both ways, byte for byte.
     check("<stream of" in msi_tables.get("Binary", ""), "no Binary stream read from the .msi")
+    # The archive format's own conventions: control characters inside a field,
+    # a code page before the table name, a stream in the folder named after
+    # its table.
+    handmade = args.work / "handmade"
+    write(handmade / "Binary.idt", "Name\tData\ns72\tv0\nBinary\tName\nlogo\tlogo.ibd\n")
+    (handmade / "Binary").mkdir(exist_ok=True)
+    (handmade / "Binary" / "logo.ibd").write_bytes(b"\x00\x01GIF")
+    write(handmade / "Note.idt", "Key\tText\tCount\ns8\tL0\tI4\n1252\tNote\tKey\n"
+          "a\tone\x19two\x10three\x11\t-7\nb\n")
+    blocks = table_blocks(run(args.tool, handmade, "--tables").stdout)
+    check(blocks.get("Note") == 'table Note (Key s8 key, Text L0, Count I4)\n'
+          '  "a"\t"one\\ntwo\\tthree\\r"\t"-7"\n  "b"\t""\t""\n', "Note: %r" % blocks.get("Note"))
+    check("<stream of 5 bytes" in blocks.get("Binary", ""), "Binary: %r" % blocks.get("Binary"))
     sources = table_blocks(run(args.tool, ROOT / "packages/qvaclient/tables", "--tables").stdout)
     check(sorted(sources) == ["IniFile", "MoveFile", "VmrMoveFileTree", "VmrRemoveFileTree"],
           "source tables: %s" % sorted(sources))
@@ -207,9 +220,53 @@ def check_all_actions(args):
         check(names == exports, "%s: --json is no JSON of every export" % msi.name)
 
 
+# The sample's execute sequence: (properties, whether the installation goes
+# through, the last action run and its result). An invalid name makes
+# GetSystemState name the error, and the package's type 19 action
+# StopOnInvalidEntry.<core> (condition "NOT Installed AND ValidationError.<core>")
+# ends the sequence with the error's text.
+SEQUENCE_CASES = [
+    (["CLIENT_NAME=FRONTDESK-07"], True, "RestartHlAgent", 0),
+    (["CLIENT_NAME=desk:7"], False, "StopOnInvalidEntry." + CORE, 1603),
+]
+
+
+def check_sequence(args):
+    msi = args.packages / "qvaclient-MSI_ALL.msi"
+    # RegisterLNK2Type copies the shortcut file types a Windows machine has.
+    machine = ["-r", "HKCR\\.lnk|=lnkfile", "-r", "HKCR\\lnkfile|=Shortcut"]
+    for props, completes, last_action, last_result in SEQUENCE_CASES:
+        result = run(args.tool, msi, "--sequence", "InstallExecuteSequence", "--json", *machine, *props)
+        check(result.returncode == (0 if completes else 1) and not result.stderr,
+              "%s: exit %d, %s" % (props, result.returncode, result.stderr))
+        report = json.loads(result.stdout)
+        ran = [a for a in report["actions"] if a["how"] != "skipped"]
+        check(ran[-1]["action"] == last_action and ran[-1]["result"] == last_result,
+              "%s: ended with %s %s" % (props, ran[-1]["action"], ran[-1].get("result")))
+        check(("stopped" in report) != completes, "%s: stopped %r" % (props, report.get("stopped")))
+        wired = {a["action"]: a.get("export") for a in ran if a["how"] == "custom action"}
+        check(wired.get("GetSystemState") == "GetSystemState",
+              "%s: GetSystemState did not run through its CustomAction row: %s" % (props, wired))
+        if completes:
+            # RegisterLNK2Type's copies: temporary Registry rows for ".lnk2" and
+            # "lnkfile2", the class of ".lnk2" renamed to "lnkfile2".
+            rows = [c for a in ran if a["action"] == "RegisterLNK2Type" for c in a["changes"]
+                    if c["what"] == "row"]
+            check(rows and all(c["change"] == "added" and c["temporary"] and c["name"] == "Registry"
+                               for c in rows) and
+                  {c["fields"]["Key"] for c in rows} == {".lnk2", "lnkfile2"} and
+                  any(c["fields"]["Key"] == ".lnk2" and c["fields"]["Value"] == "lnkfile2" for c in rows),
+                  "%s: RegisterLNK2Type's rows %s" % (props, rows))
+        if not completes:
+            messages = [c for c in ran[-1]["changes"] if c["what"] == "message"]
+            check(len(messages) == 1 and messages[0]["name"] == "ERROR" and
+                  messages[0]["fields"][0].startswith("The client name may not contain"),
+                  "%s: messages %s" % (props, messages))
+
+
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("check", choices=["loaders", "system_state", "errors", "all_actions"])
+    parser.add_argument("check", choices=["loaders", "system_state", "errors", "all_actions", "sequence"])
     parser.add_argument("--tool", type=Path, required=True)
     parser.add_argument("--packages", type=Path, required=True)
     parser.add_argument("--work", type=Path, required=True)

@@ -9,6 +9,7 @@
 // too. "_SummaryInformation.idt" gives the summary information;
 // "_ForceCodepage.idt" is skipped (winsim has one code page for everything).
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -54,7 +55,7 @@ bool ValidType(const std::string& type) {
   return std::all_of(type.begin() + 1, type.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-bool ReadFile(const fs::path& path, std::string* bytes) {
+bool ReadBytes(const fs::path& path, std::string* bytes) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
   std::ostringstream buffer;
@@ -79,7 +80,7 @@ bool ReadTable(const fs::path& folder, const fs::path& file, SourceTable* table,
                std::string* error) {
   const std::string where = file.filename().string();
   std::string text;
-  if (!ReadFile(file, &text)) {
+  if (!ReadBytes(file, &text)) {
     *error = "cannot read " + file.string();
     return false;
   }
@@ -137,7 +138,7 @@ bool ReadTable(const fs::path& folder, const fs::path& file, SourceTable* table,
       const fs::path* found = nullptr;
       for (const fs::path& candidate : candidates)
         if (fs::is_regular_file(candidate)) found = &candidate;
-      if (!found || !ReadFile(*found, &cell.text)) {
+      if (!found || !ReadBytes(*found, &cell.text)) {
         *error = where + ":" + std::to_string(i + 1) + ": no stream file \"" + fields[c] +
                  "\" in " + (folder / table->name).string() + " or " +
                  (folder / "_Streams").string();

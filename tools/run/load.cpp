@@ -151,24 +151,25 @@ bool WriteSummary(MSIHANDLE database, const SourcePackage& package) {
 
 }  // namespace
 
-std::vector<std::string> SubstituteViduzoBinaries(SourcePackage* package) {
-  std::vector<std::string> substituted;
+void SubstituteViduzoBinaries(SourcePackage* package, LoadedPackage* loaded) {
+  std::vector<std::string>& substituted = loaded->substitutedBinaries;
   SourceTable* actions = nullptr;
   SourceTable* binaries = nullptr;
   for (SourceTable& table : package->tables) {
     if (table.name == "CustomAction") actions = &table;
     if (table.name == "Binary") binaries = &table;
   }
-  if (!actions || !binaries) return substituted;
-  const int type = ColumnOf(*actions, "Type"), source = ColumnOf(*actions, "Source"),
-            target = ColumnOf(*actions, "Target");
+  if (!actions || !binaries) return;
+  const int action = ColumnOf(*actions, "Action"), type = ColumnOf(*actions, "Type"),
+            source = ColumnOf(*actions, "Source"), target = ColumnOf(*actions, "Target");
   const int name = ColumnOf(*binaries, "Name"), data = ColumnOf(*binaries, "Data");
-  if (type < 0 || source < 0 || target < 0 || name < 0 || data < 0) return substituted;
+  if (action < 0 || type < 0 || source < 0 || target < 0 || name < 0 || data < 0) return;
   HMODULE viduzo = LoadLibraryA("viduzo.dll");
   for (const auto& row : actions->rows) {
     if ((std::atoi(row[type].text.c_str()) & 0x3F) != 1) continue;
     if (!viduzo || !GetProcAddress(viduzo, row[target].text.c_str())) continue;
     const std::string& key = row[source].text;
+    loaded->viduzoActions[row[action].text] = row[target].text;
     if (std::find(substituted.begin(), substituted.end(), key) != substituted.end()) continue;
     for (auto& binary : binaries->rows) {
       if (binary[name].text != key) continue;
@@ -178,7 +179,6 @@ std::vector<std::string> SubstituteViduzoBinaries(SourcePackage* package) {
     }
   }
   if (viduzo) FreeLibrary(viduzo);
-  return substituted;
 }
 
 bool LoadPackage(const SourcePackage& package, LoadedPackage* loaded, std::string* error) {

@@ -4,6 +4,7 @@
 // package, as the engine opens an .msi.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -20,12 +21,14 @@ struct LoadedPackage {
   std::string databasePath;  // the Windows path of the winsim database
   // Binary rows whose data now stands for this build's viduzo.dll.
   std::vector<std::string> substitutedBinaries;
+  // The custom actions that call an export of viduzo.dll: action -> export.
+  std::map<std::string, std::string> viduzoActions;
 };
 
 // The Binary rows that type 1 custom actions call an export of this build's
 // viduzo.dll from get the data winsim's loader serves as that DLL, so that
 // the package's own wiring runs this build's actions.
-std::vector<std::string> SubstituteViduzoBinaries(SourcePackage* package);
+void SubstituteViduzoBinaries(SourcePackage* package, LoadedPackage* loaded);
 
 // False with a one-line reason when the engine refuses a table or a row.
 bool LoadPackage(const SourcePackage& package, LoadedPackage* loaded, std::string* error);

@@ -70,7 +70,8 @@ struct Options {
 
 struct ActionRun {
   std::string name;
-  std::string how;  // "export", "engine", "skipped"
+  std::string how;  // "export", "custom action", "engine", "skipped"
+  std::string target;  // the export a custom action calls
   std::string condition;
   UINT result = 0;
   std::vector<Change> changes;
@@ -276,8 +277,10 @@ void PrintText(const Options& options, const SourcePackage& source, const Loaded
       continue;
     }
     const char* name = ResultName(run.result);
-    std::printf("%s (%s): %u%s%s%s\n", run.name.c_str(),
-                run.how == "export" ? "viduzo.dll" : "engine", run.result, *name ? " " : "", name,
+    const std::string how = run.how == "export"          ? "viduzo.dll"
+                            : run.how == "custom action" ? "custom action, viduzo.dll " + run.target
+                                                         : run.how;
+    std::printf("%s (%s): %u%s%s%s\n", run.name.c_str(), how.c_str(), run.result, *name ? " " : "", name,
                 run.changes.empty() ? ", nothing changed" : "");
     for (const Change& c : run.changes) {
       if (c.what == "property") {
@@ -335,6 +338,7 @@ void PrintJson(const Options& options, const SourcePackage& source, const Loaded
       std::printf(", \"condition\": %s}", Quoted(run.condition).c_str());
       continue;
     }
+    if (!run.target.empty()) std::printf(", \"export\": %s", Quoted(run.target).c_str());
     std::printf(", \"result\": %u, \"resultName\": %s, \"changes\": [", run.result,
                 Quoted(ResultName(run.result)).c_str());
     for (std::size_t i = 0; i < run.changes.size(); ++i) {
@@ -405,7 +409,7 @@ int Main(int argc, char** argv) {
                                             : ReadMsiFile(options.package, &source, &error);
   if (!ok) return Fail(error);
   LoadedPackage loaded;
-  loaded.substitutedBinaries = SubstituteViduzoBinaries(&source);
+  SubstituteViduzoBinaries(&source, &loaded);
   if (!ApplyMachine(options.scenario, &error)) return Fail(error);
   if (!LoadPackage(source, &loaded, &error)) return Fail(error);
   struct Closer {
@@ -458,7 +462,9 @@ int Main(int argc, char** argv) {
       continue;
     }
     Action action = sequence ? nullptr : Export(viduzo, step.action);
-    run.how = action ? "export" : "engine";
+    auto wired = loaded.viduzoActions.find(step.action);
+    run.how = action ? "export" : wired != loaded.viduzoActions.end() ? "custom action" : "engine";
+    if (!action && wired != loaded.viduzoActions.end()) run.target = wired->second;
     run.result = action ? action(loaded.install) : MsiDoActionA(loaded.install, step.action.c_str());
     State after = Capture(loaded.install, loaded.databasePath);
     run.changes = Compare(state, after);
