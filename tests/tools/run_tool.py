@@ -27,7 +27,8 @@ def check(condition, message):
 
 
 def run(tool, *args):
-    return subprocess.run([str(tool), *map(str, args)], capture_output=True, text=True, timeout=300)
+    return subprocess.run([str(tool), *map(str, args)], capture_output=True, text=True,
+                          errors="replace", timeout=300)
 
 
 def table_blocks(dump):
@@ -162,6 +163,8 @@ def error_cases(args):
     write(w / "nokey/T.idt", "A\tB\ns72\ti2\nT\tC\n")
     write(w / "nostream/Binary.idt", "Name\tData\ns72\tv0\nBinary\tName\nx\tx.ibd\n")
     write(w / "widerow/T.idt", "A\ns72\nT\tA\na\tb\n")
+    (w / "garbage").mkdir(exist_ok=True)
+    (w / "garbage/T.idt").write_bytes(bytes(range(256)) * 4)
     scenario = lambda name, text: write(w / (name + ".scenario"), text)
     return [
         ("not an installer database", [text_file], r"is not an installer database"),
@@ -170,6 +173,7 @@ def error_cases(args):
         ("an .idt with fewer types than columns", [w / "badtypes"], r"2 column names but 1 column types"),
         ("an .idt whose key is no column", [w / "nokey"], r'key column "C" is not a column'),
         ("an .idt stream without its file", [w / "nostream"], r'no stream file "x\.ibd"'),
+        ("an .idt file of binary bytes", [w / "garbage"], r"T\.idt: .*column"),
         ("an .idt row wider than its table", [w / "widerow"], r"2 fields for 1 columns"),
         ("a missing sequence table", [msi, "--sequence", "NoSuchSequence"],
          r"no sequence table NoSuchSequence"),
@@ -193,6 +197,7 @@ def error_cases(args):
 
 
 def check_errors(args):
+    check_damaged(args)
     for title, arguments, pattern in error_cases(args):
         result = run(args.tool, *arguments)
         lines = result.stderr.splitlines()
@@ -200,6 +205,25 @@ def check_errors(args):
         check(len(lines) == 1 and lines[0].startswith("viduzo-run: ") and re.search(pattern, lines[0]),
               "%s: stderr %r" % (title, result.stderr))
         check(not result.stdout, "%s: printed %r" % (title, result.stdout[:200]))
+
+
+def check_damaged(args):
+    """The sample .msi with each 512-byte block in turn overwritten: the tool
+    reads it or refuses it in one line, and never crashes (libmsi does, on some
+    of these, in the reader process of its own)."""
+    data = (args.packages / "qvaclient-MSI_ALL.msi").read_bytes()
+    args.work.mkdir(parents=True, exist_ok=True)
+    damaged = args.work / "damaged.msi"
+    refused = 0
+    for start in range(512, len(data), 512):
+        damaged.write_bytes(data[:start] + b"\xff" * 512 + data[start + 512:])
+        result = run(args.tool, damaged, "--tables")
+        lines = result.stderr.splitlines()
+        refused += result.returncode == 2
+        check(result.returncode == 0 and not lines or
+              result.returncode == 2 and len(lines) == 1 and lines[0].startswith("viduzo-run: "),
+              "block at %d: exit %d, %r" % (start, result.returncode, result.stderr[-300:]))
+    check(refused > 0, "no damaged copy was refused")
 
 
 def check_all_actions(args):

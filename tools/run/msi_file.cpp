@@ -3,7 +3,21 @@
 // (streams read whole), and the summary information the engine needs.
 //
 // libmsi reads and writes databases but has no install engine, so it is used
-// here only to read; everything that runs, runs in winsim.
+// here only to read; everything that runs, runs in winsim. libmsi does not
+// survive every damaged file (a damaged string pool or table list can make it
+// read through a null pointer), so it reads in a child process of its own,
+// which hands the package over through a pipe; a child that dies or takes
+// longer than a minute means the file is no installer database it can read.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
 #include <glib.h>
 #include <gio/gio.h>
 #include <libmsi.h>
@@ -127,8 +141,6 @@ void ReadSummary(LibmsiDatabase* db, SourcePackage* package) {
   }
 }
 
-}  // namespace
-
 // libmsi reports a file it cannot open through GLib's log as well; the tool
 // says it once, on its own line, so the log stays quiet while libmsi reads.
 void Quiet(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
@@ -138,8 +150,7 @@ struct QuietLog {
   ~QuietLog() { g_log_set_default_handler(previous, nullptr); }
 };
 
-bool ReadMsiFile(const std::string& path, SourcePackage* package, std::string* error) {
-  package->origin = "libmsi";
+bool ReadInThisProcess(const std::string& path, SourcePackage* package, std::string* error) {
   QuietLog quiet;
   ErrorHolder failure;
   GPtr<LibmsiDatabase> db(
@@ -167,4 +178,175 @@ bool ReadMsiFile(const std::string& path, SourcePackage* package, std::string* e
   return true;
 }
 
+// ---- the hand-over from the child process ------------------------------------------
+
+class Packer {
+ public:
+  void Number(uint64_t value) { out_.append(reinterpret_cast<const char*>(&value), sizeof value); }
+  void Text(const std::string& text) {
+    Number(text.size());
+    out_ += text;
+  }
+  void Texts(const std::vector<std::string>& texts) {
+    Number(texts.size());
+    for (const std::string& text : texts) Text(text);
+  }
+  const std::string& Data() const { return out_; }
+
+ private:
+  std::string out_;
+};
+
+class Unpacker {
+ public:
+  explicit Unpacker(const std::string& in) : in_(in) {}
+  bool Number(uint64_t* value) {
+    if (in_.size() - pos_ < sizeof *value) return false;
+    std::memcpy(value, in_.data() + pos_, sizeof *value);
+    pos_ += sizeof *value;
+    return true;
+  }
+  bool Text(std::string* text) {
+    uint64_t size = 0;
+    if (!Number(&size) || size > in_.size() - pos_) return false;
+    text->assign(in_, pos_, size);
+    pos_ += size;
+    return true;
+  }
+  bool Texts(std::vector<std::string>* texts) {
+    uint64_t count = 0;
+    if (!Number(&count) || count > in_.size() - pos_) return false;
+    texts->resize(count);
+    for (std::string& text : *texts)
+      if (!Text(&text)) return false;
+    return true;
+  }
+
+ private:
+  const std::string& in_;
+  std::size_t pos_ = 0;
+};
+
+std::string Pack(bool ok, const SourcePackage& package, const std::string& error) {
+  Packer p;
+  p.Number(ok ? 1 : 0);
+  p.Text(error);
+  p.Number(package.tables.size());
+  for (const SourceTable& table : package.tables) {
+    p.Text(table.name);
+    p.Texts(table.columns);
+    p.Texts(table.types);
+    p.Texts(table.keys);
+    p.Number(table.rows.size());
+    for (const auto& row : table.rows) {
+      for (const SourceCell& cell : row) {
+        p.Number(cell.null ? 1 : 0);
+        p.Text(cell.text);
+      }
+    }
+  }
+  p.Number(package.summary.size());
+  for (const auto& [pid, text] : package.summary) {
+    p.Number(pid);
+    p.Text(text);
+  }
+  return p.Data();
+}
+
+bool Unpack(const std::string& data, bool* ok, SourcePackage* package, std::string* error) {
+  Unpacker u(data);
+  uint64_t flag = 0, tables = 0, summaries = 0;
+  if (!u.Number(&flag) || !u.Text(error) || !u.Number(&tables) || tables > data.size()) return false;
+  *ok = flag == 1;
+  for (uint64_t t = 0; t < tables; ++t) {
+    SourceTable table;
+    uint64_t rows = 0;
+    if (!u.Text(&table.name) || !u.Texts(&table.columns) || !u.Texts(&table.types) ||
+        !u.Texts(&table.keys) || !u.Number(&rows) || rows > data.size())
+      return false;
+    for (uint64_t r = 0; r < rows; ++r) {
+      std::vector<SourceCell> row(table.columns.size());
+      for (SourceCell& cell : row) {
+        uint64_t null = 0;
+        if (!u.Number(&null) || !u.Text(&cell.text)) return false;
+        cell.null = null != 0;
+      }
+      table.rows.push_back(std::move(row));
+    }
+    package->tables.push_back(std::move(table));
+  }
+  if (!u.Number(&summaries)) return false;
+  for (uint64_t i = 0; i < summaries; ++i) {
+    uint64_t pid = 0;
+    std::string text;
+    if (!u.Number(&pid) || !u.Text(&text)) return false;
+    package->summary[static_cast<unsigned>(pid)] = text;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ReadMsiFile(const std::string& path, SourcePackage* package, std::string* error) {
+  package->origin = "libmsi";
+  const int kSeconds = 60;
+  int pipeEnds[2];
+  if (pipe(pipeEnds) != 0) {
+    *error = "cannot start the reader of " + path;
+    return false;
+  }
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  if (child < 0) {
+    close(pipeEnds[0]);
+    close(pipeEnds[1]);
+    *error = "cannot start the reader of " + path;
+    return false;
+  }
+  if (child == 0) {
+    // The child reads and leaves at once, without the exit handlers that
+    // belong to the parent (winsim removes its sandbox at exit).
+    close(pipeEnds[0]);
+    // What libmsi (or a sanitizer) says about a damaged file is left unsaid:
+    // the parent says it in one line.
+    int null = open("/dev/null", O_WRONLY);
+    if (null >= 0) dup2(null, STDERR_FILENO);
+    alarm(kSeconds);
+    SourcePackage read;
+    std::string reason;
+    const bool ok = ReadInThisProcess(path, &read, &reason);
+    const std::string data = Pack(ok, read, reason);
+    for (std::size_t sent = 0; sent < data.size();) {
+      ssize_t n = write(pipeEnds[1], data.data() + sent, data.size() - sent);
+      if (n <= 0) _exit(1);
+      sent += static_cast<std::size_t>(n);
+    }
+    _exit(0);
+  }
+  close(pipeEnds[1]);
+  std::string data;
+  char chunk[65536];
+  for (;;) {
+    ssize_t n = read(pipeEnds[0], chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    data.append(chunk, static_cast<std::size_t>(n));
+  }
+  close(pipeEnds[0]);
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  bool ok = false;
+  if (WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM) {
+    *error = path + " is not an installer database libmsi can read (it read for more than a minute)";
+    return false;
+  }
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || !Unpack(data, &ok, package, error)) {
+    *error = path + " is not an installer database libmsi can read (libmsi stopped while reading it)";
+    return false;
+  }
+  return ok;
+}
+
 }  // namespace viduzo_run
+
