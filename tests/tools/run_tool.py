@@ -245,12 +245,12 @@ def check_all_actions(args):
 
 
 # The sample's execute sequence: (properties, whether the installation goes
-# through, the last action run and its result). An invalid name makes
+# through, the action that ends it and its result). An invalid name makes
 # GetSystemState name the error, and the package's type 19 action
 # StopOnInvalidEntry.<core> (condition "NOT Installed AND ValidationError.<core>")
 # ends the sequence with the error's text.
 SEQUENCE_CASES = [
-    (["CLIENT_NAME=FRONTDESK-07"], True, "RestartHlAgent", 0),
+    (["CLIENT_NAME=FRONTDESK-07"], True, None, 0),
     (["CLIENT_NAME=desk:7"], False, "StopOnInvalidEntry." + CORE, 1603),
 ]
 
@@ -265,7 +265,8 @@ def check_sequence(args):
               "%s: exit %d, %s" % (props, result.returncode, result.stderr))
         report = json.loads(result.stdout)
         ran = [a for a in report["actions"] if a["how"] != "skipped"]
-        check(ran[-1]["action"] == last_action and ran[-1]["result"] == last_result,
+        check(all(a["result"] == 0 for a in ran[:-1]) and ran[-1]["result"] == last_result and
+              last_action in (None, ran[-1]["action"]),
               "%s: ended with %s %s" % (props, ran[-1]["action"], ran[-1].get("result")))
         check(("stopped" in report) != completes, "%s: stopped %r" % (props, report.get("stopped")))
         wired = {a["action"]: a.get("export") for a in ran if a["how"] == "custom action"}
