@@ -49,8 +49,10 @@ def check_loaders(args):
     folder = args.work / "dumped"
     shutil.rmtree(folder, ignore_errors=True)
     folder.mkdir(parents=True)
-    subprocess.run(["msidump", "-d", str(folder), "-t", "-s", str(msi)], check=True,
-                   capture_output=True)
+    # msidump writes each table's stream files into <table>/ of the current
+    # folder, and with -s every stream into _Streams/ as well.
+    subprocess.run(["msidump", "-d", str(folder), "-t", "-s", str(msi.resolve())], check=True,
+                   capture_output=True, cwd=folder)
     from_msi = run(args.tool, msi, "--tables")
     from_idt = run(args.tool, folder, "--tables")
     check(from_msi.returncode == 0 and from_idt.returncode == 0,
@@ -67,15 +69,18 @@ def check_loaders(args):
     # a code page before the table name, a stream in the folder named after
     # its table.
     handmade = args.work / "handmade"
-    write(handmade / "Binary.idt", "Name\tData\ns72\tv0\nBinary\tName\nlogo\tlogo.ibd\n")
-    (handmade / "Binary").mkdir(exist_ok=True)
-    (handmade / "Binary" / "logo.ibd").write_bytes(b"\x00\x01GIF")
+    write(handmade / "Binary.idt", "Name\tData\ns72\tv0\nBinary\tName\nlogo\tlogo.ibd\n"
+          "icon\tBinary.icon\n")
+    for where, name, data in (("Binary", "logo.ibd", b"\x00\x01GIF"), ("_Streams", "Binary.icon", b"ICO")):
+        (handmade / where).mkdir(exist_ok=True)
+        (handmade / where / name).write_bytes(data)
     write(handmade / "Note.idt", "Key\tText\tCount\ns8\tL0\tI4\n1252\tNote\tKey\n"
           "a\tone\x19two\x10three\x11\t-7\nb\n")
     blocks = table_blocks(run(args.tool, handmade, "--tables").stdout)
     check(blocks.get("Note") == 'table Note (Key s8 key, Text L0, Count I4)\n'
           '  "a"\t"one\\ntwo\\tthree\\r"\t"-7"\n  "b"\t""\t""\n', "Note: %r" % blocks.get("Note"))
-    check("<stream of 5 bytes" in blocks.get("Binary", ""), "Binary: %r" % blocks.get("Binary"))
+    check(re.search(r'"icon"\t<stream of 3 bytes.*\n  "logo"\t<stream of 5 bytes', blocks.get("Binary", "")),
+          "Binary: %r" % blocks.get("Binary"))
     sources = table_blocks(run(args.tool, ROOT / "packages/qvaclient/tables", "--tables").stdout)
     check(sorted(sources) == ["IniFile", "MoveFile", "VmrMoveFileTree", "VmrRemoveFileTree"],
           "source tables: %s" % sorted(sources))
