@@ -66,7 +66,6 @@ struct Options {
   bool json = false;
 };
 
-
 // The reason a run cannot start, on one line: control characters that a
 // damaged input put into it are shown as "?".
 int Fail(std::string message) {
