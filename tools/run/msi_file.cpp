@@ -141,17 +141,7 @@ void ReadSummary(LibmsiDatabase* db, SourcePackage* package) {
   }
 }
 
-// libmsi reports a file it cannot open through GLib's log as well; the tool
-// says it once, on its own line, so the log stays quiet while libmsi reads.
-void Quiet(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
-
-struct QuietLog {
-  GLogFunc previous = g_log_set_default_handler(Quiet, nullptr);
-  ~QuietLog() { g_log_set_default_handler(previous, nullptr); }
-};
-
 bool ReadInThisProcess(const std::string& path, SourcePackage* package, std::string* error) {
-  QuietLog quiet;
   ErrorHolder failure;
   GPtr<LibmsiDatabase> db(
       libmsi_database_new(path.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, &failure.error));
@@ -307,8 +297,8 @@ bool ReadMsiFile(const std::string& path, SourcePackage* package, std::string* e
     // The child reads and leaves at once, without the exit handlers that
     // belong to the parent (winsim removes its sandbox at exit).
     close(pipeEnds[0]);
-    // What libmsi (or a sanitizer) says about a damaged file is left unsaid:
-    // the parent says it in one line.
+    // What libmsi (through GLib's log) or a sanitizer says about a damaged
+    // file is left unsaid: the parent says it in one line.
     int null = open("/dev/null", O_WRONLY);
     if (null >= 0) dup2(null, STDERR_FILENO);
     alarm(kSeconds);
