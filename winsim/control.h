@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -239,5 +240,31 @@ const std::vector<Broadcast>& Broadcasts();
 // ERROR_INVALID_HANDLE) until a test allows them again.
 int ModuleLoadCount(const std::string& name);
 void FailModuleCalls(const std::string& name, bool load, bool free);
+
+// ---- whole-session reads for tools (viduzo-run) -----------------------------------
+// Every property of the install session, by name; empty when the handle is no
+// install handle.
+std::map<std::string, std::string> SessionProperties(MSIHANDLE install);
+
+// A table of a database as it stands: its columns (names, and the type texts
+// MsiViewGetColumnInfo reports: "s72", "I2", "v0", ...), how many of the first
+// columns form the key, and its rows in key order. A field is its text
+// (integers in decimal, streams as their bytes, null as ""); a row is flagged
+// temporary when it was inserted with MSIMODIFY_INSERT_TEMPORARY or belongs to a
+// held table.
+struct TableRowContent {
+  std::vector<std::string> fields;
+  bool temporary = false;
+};
+struct TableContent {
+  std::string name;
+  std::vector<std::string> columns;
+  std::vector<std::string> types;
+  std::size_t keyCount = 0;
+  bool temporary = false;
+  std::vector<TableRowContent> rows;
+};
+// Every table of the database behind a database or install handle, by name.
+std::vector<TableContent> DatabaseTables(MSIHANDLE handle);
 
 }  // namespace winsim
