@@ -15,6 +15,7 @@ namespace winsim {
 namespace {
 
 constexpr int kContinueOnReturn = 0x40;
+constexpr int kInScript = 0x400;
 
 int g_tempCounter = 0;
 
@@ -59,8 +60,8 @@ UINT EngineResult(UINT returned) {
 
 }  // namespace
 
-UINT RunBinaryDllAction(const std::shared_ptr<Session>& session, const std::string& source,
-                        const std::string& target, int type) {
+UINT RunBinaryDllAction(const std::shared_ptr<Session>& session, const std::string& action,
+                        const std::string& source, const std::string& target, int type) {
   std::string path;
   if (!ExtractBinary(*session->database, source, &path)) {
     DeleteFileA(path.c_str());
@@ -73,9 +74,13 @@ UINT RunBinaryDllAction(const std::shared_ptr<Session>& session, const std::stri
     auto entry = reinterpret_cast<EntryPoint>(
         reinterpret_cast<void*>(GetProcAddress(module, target.c_str())));
     if (entry) {
+      const bool deferred = (type & kInScript) != 0;
+      const std::string before = session->Property("CustomActionData");
+      if (deferred) session->SetProperty("CustomActionData", session->Property(action));
       MSIHANDLE own = AddHandle(session);
       result = EngineResult(entry(own));
       RemoveHandle(own);
+      if (deferred) session->SetProperty("CustomActionData", before);
     }
     FreeLibrary(module);
   }

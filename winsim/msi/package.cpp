@@ -324,8 +324,8 @@ UINT WINAPI MsiDoActionA(MSIHANDLE install, LPCSTR action) {
     text.fields[0] = rows[0][2];
     std::string target = winsim::FormatRecord(text, session.get());
     if (type == 1)
-      return winsim::RunBinaryDllAction(session, rows[0][1].AsText(), rows[0][2].AsText(),
-                                        rows[0][0].AsInteger());
+      return winsim::RunBinaryDllAction(session, name, rows[0][1].AsText(),
+                                        rows[0][2].AsText(), rows[0][0].AsInteger());
     if (type == 51) {
       session->SetProperty(rows[0][1].AsText(), target);
       return ERROR_SUCCESS;
