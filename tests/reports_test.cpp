@@ -408,6 +408,21 @@ Rows SummaryLines(MSIHANDLE h) {
                       "`Control_`='A' AND `Order`>10");
 }
 
+// Adds a feature row after costing: the engine knows no state of it.
+void AddUnknownFeature(MSIHANDLE h) {
+  MSIHANDLE db = MsiGetActiveDatabase(h), view = 0;
+  MsiDatabaseOpenViewA(db, "SELECT * FROM `Feature`", &view);
+  MsiViewExecute(view, 0);
+  MSIHANDLE row = MsiCreateRecord(8);
+  MsiRecordSetStringA(row, 1, "Unknown");
+  MsiRecordSetStringA(row, 3, "Unknown");
+  MsiRecordSetInteger(row, 5, 1);
+  MsiRecordSetInteger(row, 6, 1);
+  MsiRecordSetInteger(row, 8, 0);
+  EXPECT_EQ(MsiViewModify(view, MSIMODIFY_INSERT_TEMPORARY, row), 0u);
+  for (MSIHANDLE x : {row, view, db}) MsiCloseHandle(x);
+}
+
 std::string Line(const std::string& title, const std::string& state) {
   return H + R"({\f0\fswiss Arial;}}\viewkind4\pard\f0 )" + title + ": " + state + R"(\par})";
 }
@@ -427,18 +442,7 @@ TEST(InstallSummary, OneLinePerFeatureAfterTheTemplate) {
   Cost(h);
   ASSERT_EQ(MsiSetFeatureStateA(h, "Src", INSTALLSTATE_SOURCE), 0u);
   ASSERT_EQ(MsiSetFeatureStateA(h, "Adv", INSTALLSTATE_ADVERTISED), 0u);
-  // A feature the engine does not know: its state cannot be had.
-  MSIHANDLE db = MsiGetActiveDatabase(h), view = 0;
-  MsiDatabaseOpenViewA(db, "SELECT * FROM `Feature`", &view);
-  MsiViewExecute(view, 0);
-  MSIHANDLE row = MsiCreateRecord(8);
-  MsiRecordSetStringA(row, 1, "Unknown");
-  MsiRecordSetStringA(row, 3, "Unknown");
-  MsiRecordSetInteger(row, 5, 1);
-  MsiRecordSetInteger(row, 6, 1);
-  MsiRecordSetInteger(row, 8, 0);
-  EXPECT_EQ(MsiViewModify(view, MSIMODIFY_INSERT_TEMPORARY, row), 0u);
-  for (MSIHANDLE x : {row, view, db}) MsiCloseHandle(x);
+  AddUnknownFeature(h);
   SetProp(h, "InstallSourceText", R"(From {source})");
   SetProp(h, "VMR_REMOVE", "stale,");
 
@@ -516,3 +520,158 @@ TEST(InstallSummary, TemplateIdentifiersAndMissingTemplates) {
     EXPECT_EQ(GetProp(h, "VMR_ADDLOCAL"), c.condRest == "-" && c.text[0] ? "" : "Suite,");
   }
 }
+
+TEST(InstallSummary, AdministrativeInstallation) {
+  const std::string list = "INSERT INTO `ListBox` (`Property`, `Order`, `Value`, `Text`) VALUES ";
+  for (bool sample : {false, true}) {
+    SCOPED_TRACE(sample ? "a sample dialog is shown" : "administrative");
+    Package pkg;
+    SummaryPackage(pkg, {{"Suite", "", "Suite", 1, 1, 0},
+                         {"Client", "Suite", "Client", 1, 1, 0},
+                         {"Other", "", "Other", 1, 1, 0},
+                         {"Plain", "", "Plain", 1, 200, 0}});
+    pkg.Sql(list + "('RemoveFeatureListBox12', 1, 'Suite', 'Suite listed')");
+    pkg.Sql("INSERT INTO `ListBox` (`Property`, `Order`, `Value`) VALUES "
+            "('RemoveFeatureListBox21', 2, 'Suite\\Client')");
+    pkg.Sql(list + "('DialogListBox11', 1, 'Welcome', 'Welcome')");
+    pkg.Sql(list + "('DialogListBox12', 2, 'License', 'License')");
+    pkg.Sql(list + "('DialogListBox21', 3, 'Finish', 'Finish')");
+    pkg.Property("AdminDisabledText", "Off").Property("InstallLocallyText", "Here");
+    MSIHANDLE h = pkg.Open();
+    Cost(h);
+    SetProp(h, "ACTION", "ADMIN");
+    SetProp(h, "ENABLE_DIALOGS", "stale");
+    if (sample) SetProp(h, "DisplaySampleDialog", "1");
+    EXPECT_EQ(CallAction(h, "SetInstallSummaryReport"), 0u);
+    Rows lines;
+    if (sample)
+      lines = {{"11", "NOT Installed", Line("Suite", "Here")},
+               {"12", "NOT Installed", Line("Client", "Here")},
+               {"13", "NOT Installed", Line("Other", "Here")},
+               {"14", "NOT Installed", Line("Plain", "Absent")}};
+    else
+      lines = {{"11", "NOT Installed", Line("Suite listed", "Off")},
+               {"12", "NOT Installed",
+                Line("Could not retrieve Listbox.Text for Feature during Admin",
+                     "Scheduled To Be Removed")},
+               {"13", "NOT Installed", Line("Other", "Local")},
+               {"14", "NOT Installed", Line("Plain", "Absent")}};
+    EXPECT_EQ(SummaryLines(h), lines);
+    EXPECT_EQ(GetProp(h, "VMR_ADDLOCAL"), sample ? "Suite,Client,Other," : "Other,");
+    EXPECT_EQ(GetProp(h, "VMR_REMOVE"), sample ? "" : "Client,");
+    EXPECT_EQ(GetProp(h, "ENABLE_DIALOGS"), "Welcome,WELCOME,License,");
+  }
+
+  // ENABLE_DIALOGS from the dialog lists: shown lists 1x, hidden lists 2x.
+  const struct {
+    std::vector<std::string> rows;
+    const char* action;
+    const char* enable;
+  } dialogs[] = {
+      {{"DialogListBox11', 1, 'Welcome', 'Welcome"}, "ADMIN", "Yes"},
+      {{"DialogListBox22', 1, 'Finish', 'Finish"}, "ADMIN", "No"},
+      {{}, "ADMIN", ""},
+      {{"DialogListBox11', 1, 'Welcome', 'Welcome"}, "Admin", "stale"},
+  };
+  for (const auto& d : dialogs) {
+    SCOPED_TRACE(d.enable);
+    Package pkg;
+    SummaryPackage(pkg, {});
+    for (const std::string& row : d.rows) pkg.Sql(list + "('" + row + "')");
+    MSIHANDLE h = pkg.Open();
+    SetProp(h, "ACTION", d.action);
+    SetProp(h, "ENABLE_DIALOGS", "stale");
+    EXPECT_EQ(CallAction(h, "SetInstallSummaryReport"), 0u);
+    EXPECT_EQ(GetProp(h, "ENABLE_DIALOGS"), d.enable);
+  }
+}
+
+#ifndef _WIN32
+// Every pair of requested and installed state, in a normal and an
+// administrative installation, with the state texts' defaults and overrides.
+TEST(InstallSummary, StateTable) {
+  const int installed[] = {-6, -5, -4, -3, -2, -1, 0, 1, 2, 3, 4, 5};
+  // By requested state, the state for each installed state above: Absent,
+  // Repair, adVertised, Local, Source, Unknown, Not handled, "." no line.
+  const struct {
+    int action;
+    const char* normal;
+    const char* admin;
+  } rules[] = {
+      {-1, "........A...", "........A..."}, {1, "RRVUUVRRVVVU", "VVVVVVVVVVVV"},
+      {2, "AAAAAAAAAAAA", "AAAAAAAAAAAA"},  {3, "RRLUULRLLRLU", "LLLLLLLLLLLL"},
+      {4, "RRRUUSRSSSRU", "SSSSSSSSSSSS"},  {0, "NNNNNNNNNNNN", "NNNNNNNNNNNN"},
+      {-2, "NNNNNNNNNNNN", "NNNNNNNNNNNN"}, {6, "NNNNNNNNNNNN", "NNNNNNNNNNNN"},
+  };
+  // The default requested state, resolved from the attributes (not installed).
+  const struct {
+    int attributes;
+    char state;
+  } defaults[] = {{0, 'L'}, {1, 'S'}, {4, 'V'}, {5, 'S'}};
+  // Each state's property name between "Install" or "Admin" and "Text", and
+  // its install and admin defaults.
+  const std::map<char, std::vector<const char*>> texts = {
+      {'A', {"Absent", "Absent", "Absent"}},
+      {'R', {"Repair", "Repair", "Repair"}},
+      {'V', {"Advertised", "Advertised", "Advertised"}},
+      {'L', {"Locally", "Local", "Local"}},
+      {'S', {"Source", "Source", "Source"}},
+      {'U', {"Unknown", "Unknown", "Unknown"}},
+      {'N', {"ActionNotHandled", "Action Not Handled", "Action Not Handled"}},
+      {'?', {"NoFeatureState", "No Feature State", "No Feature State could be determined"}}};
+
+  std::vector<SummaryFeature> features;
+  std::vector<std::pair<std::string, std::string>> expected;  // key, normal + admin codes
+  for (const auto& r : rules)
+    for (int i = 0; i < 12; ++i) {
+      features.push_back({"F" + std::to_string(features.size()), "", "", 1, 1, 0});
+      features.back().title = features.back().key;
+      winsim::SetInstalledFeature(kProductCode, features.back().key,
+                                  static_cast<INSTALLSTATE>(installed[i]));
+      expected.push_back({features.back().key, {r.normal[i], r.admin[i]}});
+    }
+  for (const auto& d : defaults) {
+    features.push_back({"F" + std::to_string(features.size()), "", "", 1, 1, d.attributes});
+    features.back().title = features.back().key;
+    expected.push_back({features.back().key, {d.state, d.state}});
+  }
+  Package pkg;
+  SummaryPackage(pkg, features);
+  MSIHANDLE h = pkg.Open();
+  Cost(h);
+  size_t n = 0;
+  for (const auto& r : rules)
+    for (int i = 0; i < 12; ++i)
+      MsiSetFeatureStateA(h, features[n++].key.c_str(), static_cast<INSTALLSTATE>(r.action));
+  while (n < features.size()) MsiSetFeatureStateA(h, features[n++].key.c_str(), INSTALLSTATE_DEFAULT);
+  winsim::ResetInstalledProducts();
+  AddUnknownFeature(h);
+  expected.push_back({"Unknown", "??"});
+
+  for (int run = 0; run < 4; ++run) {
+    bool admin = run >= 2, overridden = run % 2 == 1;
+    SCOPED_TRACE(std::string(admin ? "admin" : "install") + (overridden ? ", texts set" : ""));
+    SetProp(h, "ACTION", admin ? "ADMIN" : "INSTALL");
+    for (const auto& [code, names] : texts)
+      for (bool adminColumn : {false, true})
+        SetProp(h, std::string(adminColumn ? "Admin" : "Install") + names[0] + "Text",
+                overridden && adminColumn == admin ? std::string("=") + names[0] : "");
+    EXPECT_EQ(CallAction(h, "SetInstallSummaryReport"), 0u);
+    Rows lines;
+    std::map<char, std::string> lists;
+    for (const auto& [key, codes] : expected) {
+      char code = admin ? codes[1] : codes[0];
+      if (code == '.') continue;
+      const auto& names = texts.at(code);
+      std::string text = overridden ? std::string("=") + names[0] : names[admin ? 2 : 1];
+      lines.push_back({std::to_string(11 + lines.size()), "NOT Installed", Line(key, text)});
+      if (strchr("VLS", code)) lists[code] += key + ",";
+    }
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(SummaryLines(h), lines);
+    EXPECT_EQ(GetProp(h, "VMR_ADVERTISE"), lists['V']);
+    EXPECT_EQ(GetProp(h, "VMR_ADDLOCAL"), lists['L']);
+    EXPECT_EQ(GetProp(h, "VMR_ADDSOURCE"), lists['S']);
+  }
+}
+#endif
