@@ -51,6 +51,7 @@ class Layout:
         self.titles = {}     # dialog -> "Setup: " and its title
         self.width = {}      # dialog -> width in dialog units
         self.controls = {}   # (dialog, control) -> (x, y, width, height)
+        self.mapped = {row["DisplayText"]: row["Dialog"] for row in read_idt("VmrDialogMapping.idt")}
         for row in read_idt("Dialog.idt"):
             self.pages.setdefault(row["Title"].split(TITLE_MARK, 1)[1], row["Dialog"])
             self.titles[row["Dialog"]] = TITLE_MARK + row["Title"].split(TITLE_MARK, 1)[1]
@@ -244,7 +245,11 @@ def list_items(controls):
 # ---- the walk -------------------------------------------------------------------
 
 REFUSED_NAME = "desk:7"
-SAMPLED = "Optional features"
+# The page shown as a sample. Wine's DELETE, which EnableDialogCtrls sends to
+# take its switched-off conditions away again, also removes rows that follow
+# the ones it matches; the summary's rows come last in ControlCondition, so
+# its sample leaves the other pages' list conditions in place.
+SAMPLED = "Summary"
 GIVEN_NAME = "RECEPTION-04"
 
 
@@ -301,14 +306,14 @@ def _dialog_lists(w, window, dialog, visit, found):
         w.click(window, dialog, "SkippedList1", dy=6)
         w.click(window, dialog, "ShowButton")
         return
-    # A sample of the feature page: its controls switched off while it is
-    # shown, on again after.
+    # A sample of a page: its controls switched off while it is shown, on
+    # again after.
     w.click(window, dialog, "ShownList1", dy=6)
     if SAMPLED not in lists[0]:
         raise WizardError("%r is not among the shown pages %r" % (SAMPLED, lists))
     w.keys(*["Down"] * lists[0].index(SAMPLED))
     w.click(window, dialog, "View")
-    sample, sampled = w.wait_page(["VmrFeaturesDlg"], 30)
+    sample, sampled = w.wait_page([w.layout.mapped[SAMPLED]], 30)
     w.page(sample, sampled, "%02d-sample-%s.png" % (len(w.seen) + 1, sampled[3:-3].lower()))
     found["sample"] = w.read(w.layout.titles[sampled])
     w.click(sample, sampled, "Cancel")
@@ -322,7 +327,8 @@ def _features(w, window, dialog, visit, found):
 
 
 def _summary(w, window, dialog, visit, found):
-    found["report"] = [text for _, controls in w.read(w.layout.titles[dialog])
+    found["summary"] = w.read(w.layout.titles[dialog])
+    found["report"] = [text for _, controls in found["summary"]
                        for cls, _, text, _ in controls if cls.lower().startswith("richedit")]
     w.click(window, dialog, "Next")
 
