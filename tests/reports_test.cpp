@@ -586,6 +586,28 @@ TEST(InstallSummary, AdministrativeInstallation) {
   }
 }
 
+TEST(InstallSummary, MissingTablesAndDatabase) {
+  const struct {
+    const char* title;
+    bool report, feature;
+    UINT result;
+  } cases[] = {
+      {"no Report table: nothing to do", false, true, 0},
+      {"no Feature table", true, false, ERROR_BAD_QUERY_SYNTAX},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.title);
+    Package pkg;
+    if (c.feature) pkg.Table("Feature");
+    if (c.report) ReportPackage(pkg, {{"A", 1, "FeatureReport", "[FeatureReportFeature]"}});
+    MSIHANDLE h = pkg.Open();
+    SetProp(h, "VMR_ADDLOCAL", "stale,");
+    EXPECT_EQ(CallAction(h, "SetInstallSummaryReport"), c.result);
+    EXPECT_EQ(GetProp(h, "VMR_ADDLOCAL"), "");
+  }
+  EXPECT_EQ(CallAction(0, "SetInstallSummaryReport"), static_cast<UINT>(ERROR_FUNCTION_FAILED));
+}
+
 #ifndef _WIN32
 // Every pair of requested and installed state, in a normal and an
 // administrative installation, with the state texts' defaults and overrides.
