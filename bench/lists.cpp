@@ -17,20 +17,12 @@
 #include <msidefs.h>
 #include <objbase.h>
 
+#include "bench/bench.h"
+
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-void Execute(MSIHANDLE database, const std::string& sql, MSIHANDLE params = 0) {
-  MSIHANDLE view = 0;
-  if (MsiDatabaseOpenViewA(database, sql.c_str(), &view) != ERROR_SUCCESS ||
-      MsiViewExecute(view, params) != ERROR_SUCCESS) {
-    std::fprintf(stderr, "failed: %s\n", sql.c_str());
-    std::exit(1);
-  }
-  MsiViewClose(view);
-  MsiCloseHandle(view);
-}
+using viduzo_bench::Execute;
+using viduzo_bench::Seconds;
 
 std::string Key(int i) { return "F" + std::to_string(i); }
 
@@ -109,13 +101,6 @@ MSIHANDLE OpenPackage(const std::string& path, int n) {
       std::exit(1);
     }
   return install;
-}
-
-template <class F>
-double Seconds(F&& f) {
-  auto start = Clock::now();
-  f();
-  return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 // Fetches every row of a query and reads its text fields: the plain cost of

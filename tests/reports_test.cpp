@@ -148,8 +148,10 @@ TEST(RtfReport, MergesTheFragmentsOfEachControl) {
        {{"A", 1, "0", H + arial + R"(}\viewkind4\pard\f0 zero\par})"},
         {"A", 2, "PROP1", H + arial + R"(}\viewkind4\pard\f0 one\par})"},
         {"A", 3, "NOSUCH", H + arial + R"(}\viewkind4\pard\f0 two\par})"},
-        {"A", 4, "PROP2 = \"Property 2\"", H + arial + R"(}\viewkind4\pard\f0 three\par})"}},
-       H + arial + R"(}\viewkind4\pard\cf0\f0 one\viewkind4\pard\cf0\f0 three})", "onethree"},
+        {"A", 4, "PROP2 = \"Property 2\"", H + arial + R"(}\viewkind4\pard\f0 three\par})"},
+        {"A", 5, "  ", H + arial + R"(}\viewkind4\pard\f0 four\par})"}},
+       H + arial + R"(}\viewkind4\pard\cf0\f0 one\viewkind4\pard\cf0\f0 three\viewkind4\pard\cf0\f0 four})",
+       "onethreefour"},
       {"a group whose fragments are all unusable or left out changes no control",
        {{"A", 1, "", R"({\rtf1 no font table\par})"}, {"A", 2, "0", H + arial + "}"}},
        "",
@@ -275,9 +277,18 @@ TEST(RtfReport, Limits) {
        H + A + "{\\f1\\fnil " + y115 + ";}{\\f2\\fnil C;}}\\viewkind4 \\cf0\\f0 a\\f1 b\\f7 c}"},
       {"source words of 7 and 8 characters, numbers of 4 and 5 digits, leading zeros, a final "
        "number",
-       {H + "{\\f0001\\fnil G;}{\\f01234\\fnil E;}{\\f012345\\fnil F;}}" +
+       {H + "{\\f0001\\fnil G;}{\\f01234\\fnil E;}{\\f012345\\fnil F;}{\\f0123\\fnil H;}}" +
         "\\viewkind4\\cf0 \\f0001 g\\f1 h\\f01234 i\\f0001"},
-       H + "{\\f0\\fnil G;}{\\f1\\fnil E;}}\\viewkind4\\cf0 \\f0 g\\f1 h\\f01234 i\\f0001}"},
+       H + "{\\f0\\fnil G;}{\\f1\\fnil E;}{\\f2\\fnil H;}}\\viewkind4\\cf0 \\f0 g\\f1 h\\f01234 i\\f0001}"},
+      {"escaped braces inside a font group; an escaped backslash before a color table",
+       {H + "{\\f0\\fnil Odd\\}\\{name;}}\\\\\\colortbl ;\\red1;}\\viewkind4 \\cf1\\f0 a\\par}"},
+       H + "{\\f0\\fnil Odd\\}\\{name;}}{\\colortbl ;\\red1;}\\viewkind4 \\cf0\\cf1\\f0 a}"},
+      {"color definitions of 128 and 129 characters, one ended by a brace",
+       {H + A + "}{\\colortbl ;\\red" + std::string(123, '1') + ";\\green" +
+            std::string(122, '2') + ";}\\viewkind4 \\cf1 a\\cf2 b\\par}",
+        H + A + "}{\\colortbl ;\\blue9}\\viewkind4 \\cf1 c;\\par}"},
+       H + A + "}{\\colortbl ;\\red" + std::string(123, '1') +
+           ";}\\viewkind4 \\cf0\\cf1 a\\cf2 b\\viewkind4 \\cf1 c;}"},
       {"a color table numbered from 0; one whose blank is followed by no default entry",
        {H + A + "}{\\colortbl\\red1;\\red2;}\\viewkind4\\cf0 x\\cf1 y\\par}",
         H + A + "}{\\colortbl x;\\red3;}\\viewkind4\\cf0 z\\par}"},
@@ -288,7 +299,7 @@ TEST(RtfReport, Limits) {
         "{\\rtf1{\\fonttbl}"},
        H + A + "{\\f1\\fnil B;}{\\f2\\fnil C;}{\\f3\\fnil E;}}}"},
       {"the end of a body: its last paragraph mark goes, or else its closing brace",
-       {H + A + "}\\viewkind4 \\f0 a}\r\n", H + A + "}\\viewkind4 \\f0 b\\par\\pard}",
+       {H + A + "}\\viewkind4 \\f0 a} \t\r\n", H + A + "}\\viewkind4 \\f0 b\\par\\pard}",
         H + A + "}\\viewkind4 \\f0 c\\b}x"},
        H + A + "}\\viewkind4 \\cf0\\f0 a\\viewkind4 \\cf0\\f0 b\\par\\viewkind4 \\cf0\\f0 c\\b}x}"},
   };
@@ -303,31 +314,45 @@ TEST(RtfReport, Limits) {
     EXPECT_EQ(doc.Document(), c.document);
   }
 
-  // 2048 font entries, color entries and body pieces per document: a fragment
-  // that finds one of them full adds nothing at all.
+  // 2048 font entries, color entries and body pieces per document: one that
+  // fills up in a fragment takes no more from it, and a fragment that finds
+  // one of them full adds nothing at all.
+  const std::string filling =
+      H + "{\\f0\\fnil New1;}{\\f1\\fnil New2;}}{\\colortbl ;\\blue1;\\blue2;}" +
+      "\\viewkind4 \\cf1\\f0 a\\f1 b\\cf2 c\\par}";
   const struct {
     const char* title;
     std::string (*fragment)(int i);
+    int before;
     size_t fonts, colors, body;
+    std::string end;
   } full[] = {
-      {"fonts", [](int i) { return H + "{\\f0\\fnil F" + std::to_string(i) + ";}}"; }, 2048, 0, 0},
+      {"fonts", [](int i) { return H + "{\\f0\\fnil F" + std::to_string(i) + ";}}"; }, 2047,
+       2048, 3, 7, "}{\\colortbl ;\\blue1;\\blue2;}\\viewkind4 \\cf0\\cf1\\f2047 a\\f1 b\\cf2 c}"},
       {"colors",
        [](int i) { return H + "{\\f0\\fnil A;}}{\\colortbl ;\\red" + std::to_string(i) + ";}"; },
-       1, 2048, 0},
-      {"body", [](int) { return H + "{\\f0\\fnil A;}}\\viewkind4 x\\par}"; }, 1, 0, 2048},
+       2046, 3, 2048, 7, "\\blue1;}\\viewkind4 \\cf0\\cf2047\\f1 a\\f2 b\\cf2 c}"},
+      {"body", [](int) { return H + "{\\f0\\fnil A;}}\\viewkind4 x\\par}"; }, 2046, 3, 3, 2048,
+       "\\viewkind4 x\\viewkind4 \\cf0}"},
   };
   for (const auto& f : full) {
     SCOPED_TRACE(f.title);
     viduzo::ReportDocument doc;
     doc.Open("Dlg", "A");
-    for (int i = 0; i < 2048; ++i) viduzo::AddFragment(doc, f.fragment(i).c_str());
+    for (int i = 0; i < f.before; ++i) {
+      viduzo::AddFragment(doc, f.fragment(i).c_str());
+      doc.ClearMaps();
+    }
+    viduzo::AddFragment(doc, filling.c_str());
+    doc.ClearMaps();
     EXPECT_EQ(doc.fonts.size(), f.fonts);
     EXPECT_EQ(doc.colors.size(), f.colors);
     EXPECT_EQ(doc.body.size(), f.body);
-    std::string before = doc.Document();
+    std::string document = doc.Document();
+    EXPECT_EQ(document.substr(document.size() - std::min(document.size(), f.end.size())), f.end);
     EXPECT_FALSE(viduzo::AddFragment(
-        doc, (H + "{\\f0\\fnil New;}}{\\colortbl ;\\blue1;}\\viewkind4 \\cf1\\f0 new\\par}").c_str()));
-    EXPECT_EQ(doc.Document(), before);
+        doc, (H + "{\\f0\\fnil New;}}{\\colortbl ;\\green1;}\\viewkind4 \\cf1\\f0 new\\par}").c_str()));
+    EXPECT_EQ(doc.Document(), document);
   }
 }
 
@@ -374,10 +399,9 @@ struct SummaryFeature {
   int display, level, attributes;
 };
 
-// A package with the costing tables, the features, a ListBox table, a dialog
-// mapping, and a Report table with the template of control A (Order 10),
-// a row before it, a line of an earlier run after it and a row of control B.
-void SummaryPackage(Package& pkg, const std::vector<SummaryFeature>& features) {
+// A package with the costing tables, the features, a ListBox table and a
+// dialog mapping.
+void SummaryFeatures(Package& pkg, const std::vector<SummaryFeature>& features) {
   pkg.Table("Feature").Table("Component").Table("FeatureComponents").Table("Directory");
   pkg.Table("File").Table("ListBox").Property("ProductCode", kProductCode);
   pkg.Sql("INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) VALUES "
@@ -391,6 +415,12 @@ void SummaryPackage(Package& pkg, const std::vector<SummaryFeature>& features) {
             "`Attributes`) VALUES ('" + f.key + "', '" + f.parent + "', '" + f.title + "', " +
             std::to_string(f.display) + ", " + std::to_string(f.level) + ", " +
             std::to_string(f.attributes) + ")");
+}
+
+// With a Report table holding the template of control A (Order 10), a row
+// before it, a line of an earlier run after it and a row of control B.
+void SummaryPackage(Package& pkg, const std::vector<SummaryFeature>& features) {
+  SummaryFeatures(pkg, features);
   ReportPackage(pkg, {{"A", 5, "", "before"},
                       {"A", 10, "featurereport AND NOT Installed", kLine},
                       {"A", 50, "", "earlier run"},
@@ -584,6 +614,38 @@ TEST(InstallSummary, AdministrativeInstallation) {
     EXPECT_EQ(CallAction(h, "SetInstallSummaryReport"), 0u);
     EXPECT_EQ(GetProp(h, "ENABLE_DIALOGS"), d.enable);
   }
+}
+
+TEST(InstallSummary, MissingTablesAndTemplates) {
+  const std::string report =
+      "CREATE TABLE `Report` (`Dialog_` CHAR(72) NOT NULL, `Control_` CHAR(50) NOT NULL, "
+      "`Order` SHORT, `Condition` CHAR(255), `Text` CHAR(0) PRIMARY KEY `Dialog_`, `Control_`)";
+  const struct {
+    const char* title;
+    const char* order;  // of the template; null: no Report table
+    bool features;
+    UINT result;
+  } cases[] = {
+      {"no Report table: nothing to do", nullptr, true, 0},
+      {"a template without Order", "", true, 0},
+      {"no Feature table", "10", false, ERROR_BAD_QUERY_SYNTAX},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.title);
+    Package pkg;
+    if (c.features) SummaryFeatures(pkg, {{"Suite", "", "Suite", 1, 1, 0}});
+    if (c.order)
+      pkg.Sql(report).Sql(std::string("INSERT INTO `Report` (`Dialog_`, `Control_`, ") +
+                          (*c.order ? "`Order`, " : "") + "`Condition`, `Text`) VALUES ('Dlg', 'A', " +
+                          c.order + (*c.order ? ", " : "") + "'FeatureReport', '[FeatureReportFeature]')");
+    MSIHANDLE h = pkg.Open();
+    if (c.features) Cost(h);
+    SetProp(h, "VMR_ADDLOCAL", "stale,");
+    EXPECT_EQ(CallAction(h, "SetInstallSummaryReport"), c.result);
+    EXPECT_EQ(GetProp(h, "VMR_ADDLOCAL"), "");
+    if (c.order) EXPECT_EQ(QueryRows(h, "SELECT `Order` FROM `Report`").size(), 1u);
+  }
+  EXPECT_EQ(CallAction(0, "SetInstallSummaryReport"), static_cast<UINT>(ERROR_FUNCTION_FAILED));
 }
 
 #ifndef _WIN32
