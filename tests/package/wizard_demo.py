@@ -59,6 +59,16 @@ def main():
         print("The refused client name %r: %s" % (ui.REFUSED_NAME, " ".join(found["refused"])))
     for number, lists in enumerate(found.get("lists", []), 1):
         print("Wizard pages, visit %d: shown %s, skipped %s" % (number, lists[0], lists[1]))
+    for title, controls in found.get("sample", [])[:1]:
+        states = {True: [], False: []}
+        for cls, enabled, text, _ in controls:
+            if cls.lower() == "button":
+                states[enabled].append(text.replace("&", ""))
+        print("Sample view of %r: buttons enabled %s, switched off %s"
+              % (ui.SAMPLED, states[True], states[False]))
+    for title, controls in found.get("features", [])[:1]:
+        lists = ui.list_items(controls)
+        print("Optional features: left out %s, removed from an image %s" % (lists[0], lists[1]))
     for text in found.get("report", []):
         print("Summary report:")
         for line in text.splitlines():
