@@ -255,8 +255,10 @@ GIVEN_NAME = "RECEPTION-04"
 
 def walk(w, limit=90):
     """Walks the wizard from its first page to its last, doing on each page what
-    a person does. Returns what it read on the way:
-    {"refused": error text, "lists": {...}, "sample": controls, "report": text}."""
+    a person does. Returns what it read on the way: "refused" (the error
+    dialog's texts), "lists" ([shown, skipped] per visit of the wizard-pages
+    page), "sample", "features" and "summary" (the pages as read) and
+    "report" (the summary's rich-text controls' texts)."""
     found = {}
     gone = set()
     visits = {}
