@@ -117,6 +117,8 @@ def main():
     args = parser.parse_args()
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     enable = args.enable.partition("=")[2]
+    if not args.enable.startswith("ENABLE_DIALOGS=") or enable not in PAGES_SHOWN:
+        parser.error("ENABLE_DIALOGS= one of %s" % ", ".join(PAGES_SHOWN))
     work = Path(args.work).resolve()
     r = Report("wizard " + enable)
     wizard = display = None
