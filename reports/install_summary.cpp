@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "reports/feature_list.h"
 #include "runtime/action.h"
@@ -233,12 +234,22 @@ UINT PrepareTemplate(const MSI& owner, const char* id, ReportLine& line) {
   line.nextOrder = order;
   line.conditionRest = rest;
 
-  std::string where = "WHERE `Dialog_`='" + line.dialog + "' AND `Control_`='" + line.control +
-                      "' AND `Order`>" + std::to_string(order);
-  char query[MSI::kQuerySize];
-  lstrcpynA(query, where.c_str(), sizeof query);
-  if (report.SetQueryView(query, nullptr) == ERROR_SUCCESS)
-    while (report.FetchRecord() == ERROR_SUCCESS) report.DeleteRecord();
+  // The rows are first listed, then deleted each through a view of its own:
+  // an engine may fetch rows that do not match a view's condition once rows
+  // were deleted through it (Wine's does).
+  // (The query object cuts every query text to its 256 characters.)
+  const std::string rows =
+      "WHERE `Dialog_`='" + line.dialog + "' AND `Control_`='" + line.control + "' AND `Order`";
+  std::vector<int> earlier;
+  if (report.SetQueryView((rows + ">" + std::to_string(order)).c_str(), nullptr) ==
+      ERROR_SUCCESS)
+    for (int later = 0; report.FetchRecord() == ERROR_SUCCESS;)
+      if (report.GetFieldInteger(kReportOrder, &later)) earlier.push_back(later);
+  for (int row : earlier)
+    if (report.SetQueryView((rows + "=" + std::to_string(row)).c_str(), nullptr) ==
+            ERROR_SUCCESS &&
+        report.FetchRecord() == ERROR_SUCCESS)
+      report.DeleteRecord();
   return ERROR_SUCCESS;
 }
 
@@ -254,9 +265,7 @@ bool AdminListLookup(MSI& query, const char* key, ReportLine& line) {
       std::string where = "WHERE `Property`='" + std::string(kFeatureLists) +
                           std::to_string(i) + std::to_string(j) + "' AND `Value`='" +
                           line.titlePath + "'";
-      char condition[MSI::kQuerySize];
-      lstrcpynA(condition, where.c_str(), sizeof condition);
-      if (lists.SetQueryView(condition, kListBoxTable) == ERROR_SUCCESS &&
+      if (lists.SetQueryView(where.c_str(), kListBoxTable) == ERROR_SUCCESS &&
           lists.FetchRecord() == ERROR_SUCCESS)
         found = i;
     }
