@@ -16,20 +16,12 @@
 #include <msidefs.h>
 #include <objbase.h>
 
+#include "bench/bench.h"
+
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-void Execute(MSIHANDLE database, const std::string& sql) {
-  MSIHANDLE view = 0;
-  if (MsiDatabaseOpenViewA(database, sql.c_str(), &view) != ERROR_SUCCESS ||
-      MsiViewExecute(view, 0) != ERROR_SUCCESS) {
-    std::fprintf(stderr, "failed: %s\n", sql.c_str());
-    std::exit(1);
-  }
-  MsiViewClose(view);
-  MsiCloseHandle(view);
-}
+using viduzo_bench::Execute;
+using viduzo_bench::Seconds;
 
 // A package with the file tables and one row in each tree table; every file is
 // tested by the file condition, so that each one becomes a row of its own.
@@ -145,13 +137,6 @@ long ProbingWalk(const std::string& folder) {
   } while (FindNextFileA(find, &data));
   FindClose(find);
   return count;
-}
-
-template <class F>
-double Seconds(F&& f) {
-  auto start = Clock::now();
-  f();
-  return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 // The rows a table holds now (the walks' temporary rows included).

@@ -19,22 +19,13 @@
 #include <msidefs.h>
 #include <objbase.h>
 
+#include "bench/bench.h"
 #include "winsim/control.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-void Execute(MSIHANDLE database, const std::string& sql, MSIHANDLE params = 0) {
-  MSIHANDLE view = 0;
-  if (MsiDatabaseOpenViewA(database, sql.c_str(), &view) != ERROR_SUCCESS ||
-      MsiViewExecute(view, params) != ERROR_SUCCESS) {
-    std::fprintf(stderr, "failed: %s\n", sql.c_str());
-    std::exit(1);
-  }
-  MsiViewClose(view);
-  MsiCloseHandle(view);
-}
+using viduzo_bench::Execute;
+using viduzo_bench::Seconds;
 
 std::string Key(int i) { return "F" + std::to_string(i); }
 
@@ -125,10 +116,8 @@ struct Cost {
 template <class F>
 Cost Measure(F&& f) {
   std::size_t rows = winsim::RowsExamined();
-  auto start = Clock::now();
-  f();
-  return {std::chrono::duration<double>(Clock::now() - start).count(),
-          winsim::RowsExamined() - rows};
+  double seconds = Seconds(f);
+  return {seconds, winsim::RowsExamined() - rows};
 }
 
 // Fetches every row of a query and reads its text fields: the plain cost of

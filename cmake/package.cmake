@@ -17,6 +17,9 @@ if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64" AND VIDUZO_TESTS AND VIDUZO_WIXL
        ${CMAKE_SOURCE_DIR}/packages/qvaclient/*
        ${CMAKE_SOURCE_DIR}/packages/qvaclient/payload/*
        ${CMAKE_SOURCE_DIR}/packages/qvaclient/tables/*)
+  # The setup wizard's tables.
+  file(GLOB VIDUZO_WIZARD_TABLES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/packages/qvaclient/ui/*)
+  list(APPEND VIDUZO_PACKAGE_SOURCES ${VIDUZO_WIZARD_TABLES})
 
   set(VIDUZO_PACKAGES "")
   foreach(type IN LISTS VIDUZO_PACKAGE_TYPES)

@@ -64,3 +64,7 @@ VIDUZO_ACTION(SetTimestamps)
 VIDUZO_ACTION(LogInstallTime)
 VIDUZO_ACTION(ForceIconCacheRefresh)
 VIDUZO_ACTION(UpdateDisplayWindow)
+// Reports: the rich-text documents of the Report table and the installation
+// summary.
+VIDUZO_ACTION(GenerateRtfFromReportTable)
+VIDUZO_ACTION(SetInstallSummaryReport)
