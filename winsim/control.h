@@ -237,4 +237,18 @@ const std::vector<Broadcast>& Broadcasts();
 int ModuleLoadCount(const std::string& name);
 void FailModuleCalls(const std::string& name, bool load, bool free);
 
+// ---- COM and the shell link object ---------------------------------------------------
+// How many initialisations (CoInitialize / OleInitialize) of this thread's
+// apartment are outstanding.
+int ComInitializeDepth();
+// Makes every CoCreateInstance fail with `result`; S_OK lets it succeed again.
+void FailCoCreateInstance(HRESULT result);
+// Shell link objects alive now (created and not yet released to zero).
+long LiveShellLinkCount();
+// Makes a method of every shell link object fail: "Load", "GetPath" and
+// "GetArguments" with E_FAIL, "QueryInterface" (for IPersistFile) with
+// E_NOINTERFACE. ResetShellLinks lets them all succeed again.
+void FailShellLinkMethod(const std::string& method);
+void ResetShellLinks();
+
 }  // namespace winsim
