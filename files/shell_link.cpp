@@ -1,0 +1,32 @@
+#include "files/shell_link.h"
+
+namespace viduzo {
+namespace {
+
+// The longest wide file name any caller asks for, terminator included.
+constexpr int kWideNameLimit = 521;
+
+}  // namespace
+
+bool Shortcut::Open(LPCSTR fileName, int wideChars) {
+  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr,
+                              CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IShellLinkA,
+                              link_.put())) ||
+      FAILED(link_->QueryInterface(IID_IPersistFile, file_.put())))
+    return false;
+  WCHAR wide[kWideNameLimit];
+  if (MultiByteToWideChar(CP_ACP, 0, fileName, -1, wide, wideChars) == 0) return false;
+  return SUCCEEDED(file_->Load(wide, STGM_READ));
+}
+
+bool Shortcut::Target(char (&path)[kShortcutText]) {
+  path[0] = '\0';
+  return SUCCEEDED(link_->GetPath(path, kShortcutText, nullptr, 0));
+}
+
+bool Shortcut::Arguments(char (&arguments)[kShortcutText]) {
+  arguments[0] = '\0';
+  return SUCCEEDED(link_->GetArguments(arguments, kShortcutText));
+}
+
+}  // namespace viduzo

@@ -1,0 +1,408 @@
+// Shortcut files and the actions that read them (the launcher's location, the
+// condition actions of the tree removal, the desktop icon), the program folder
+// names and path cuts, and the browser plug-in copies.
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <objbase.h>
+#include <shlobj.h>
+
+#include "shortcut_files.h"
+#include "tests/fixture.h"
+#include "tests/registry_tree.h"
+
+#ifndef _WIN32
+#include "winsim/control.h"
+#endif
+
+using namespace viduzo_test;
+
+namespace {
+
+const std::string kCore = ".5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60";
+const std::string kAgent = ".9D4C2E81_6B0F_47A3_8E15_C2A07F3D96B4";
+const std::string kLauncher = ".3F8A61D5_E27C_4B19_9D40_58B6C1E0A2F7";
+const std::string kOld = "OLD_ZNCMGR_FILE_PATH" + kCore;
+
+std::vector<WCHAR> Wide(const std::string& text) {
+  std::vector<WCHAR> wide(text.size() + 1);
+  MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
+  return wide;
+}
+
+// Saves a shortcut through the shell's link object, as the shell makes one.
+void MakeShortcut(const std::string& path, const std::string& target, const std::string& args) {
+  OleInitialize(nullptr);
+  IShellLinkA* link = nullptr;
+  IPersistFile* file = nullptr;
+  ASSERT_EQ(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                             reinterpret_cast<void**>(&link)), S_OK);
+  link->SetPath(target.c_str());
+  if (!args.empty()) link->SetArguments(args.c_str());
+  ASSERT_EQ(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)), S_OK);
+  EXPECT_EQ(file->Save(Wide(path).data(), TRUE), S_OK) << path;
+  file->Release();
+  link->Release();
+  OleUninitialize();
+}
+
+// What the shell's link object reads from a file: {target, arguments}, or
+// {"<cannot load>", ""}.
+std::pair<std::string, std::string> ReadShortcut(const std::string& path) {
+  OleInitialize(nullptr);
+  IShellLinkA* link = nullptr;
+  IPersistFile* file = nullptr;
+  std::pair<std::string, std::string> read{"<cannot load>", ""};
+  if (CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                       reinterpret_cast<void**>(&link)) == S_OK) {
+    link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file));
+    if (SUCCEEDED(file->Load(Wide(path).data(), STGM_READ))) {
+      char target[MAX_PATH] = "", args[MAX_PATH] = "";
+      link->GetPath(target, MAX_PATH, nullptr, 0);
+      link->GetArguments(args, MAX_PATH);
+      read = {target, args};
+    }
+    file->Release();
+    link->Release();
+  }
+  OleUninitialize();
+  return read;
+}
+
+// A package whose properties are set as the test gives them; "@" in a value
+// stands for the test's shortcut folder.
+MSIHANDLE OpenWith(Package& pkg, const std::map<std::string, std::string>& props,
+                   const std::string& folder = "") {
+  MSIHANDLE install = pkg.Open();
+  for (const auto& [name, value] : props) {
+    std::string v = value;
+    if (!v.empty() && v[0] == '@') v = folder + v.substr(1);
+    SetProp(install, name, v);
+  }
+  return install;
+}
+
+}  // namespace
+
+// Shortcut files written by Wine's shell and by winsim's are read alike by
+// both; a file cut short does not load.
+TEST(ShortcutFiles, ReadAcrossShells) {
+  const std::map<std::string, std::pair<std::string, std::string>> expected = {
+      {"wine_launcher_di.lnk", {"C:\\Program Files (x86)\\Velmar\\Hublane 8\\hl.exe", "/DI"}},
+      {"wine_launcher.lnk", {"C:\\Program Files (x86)\\Velmar\\Hublane 8\\hl.exe", ""}},
+      {"wine_notepad_di.lnk", {"C:\\windows\\notepad.exe", "/DI readme.txt"}},
+      {"winsim_agent.lnk", {"C:\\Agent\\hlagent.exe", "/tray"}},
+  };
+  std::string folder = TempFolder("lnk");
+  ASSERT_EQ(std::size(kShortcutFiles), expected.size());
+  for (const ShortcutFile& made : kShortcutFiles) {
+    std::string bytes(reinterpret_cast<const char*>(made.bytes), made.size);
+    WriteFile(folder + made.name, bytes);
+    EXPECT_EQ(ReadShortcut(folder + made.name), expected.at(made.name)) << made.name;
+    // Cut inside the header, the item list or link information, and the strings.
+    for (std::size_t cut : {std::size_t{40}, std::size_t{80}, made.size / 2, made.size - 8}) {
+      WriteFile(folder + "cut.lnk", bytes.substr(0, cut));
+      EXPECT_EQ(ReadShortcut(folder + "cut.lnk").first, "<cannot load>") << made.name << cut;
+    }
+  }
+}
+
+// RemoveHLShortcuts removes a shortcut to "hl.exe" (target in any case, also
+// inside a longer name) started with "/DI" (any case, anywhere in the
+// arguments); everything else, a missing or damaged file and item texts over
+// 260 characters included, stays.
+TEST(ShortcutConditions, LauncherShortcutsStartedWithDI) {
+  struct Case {
+    std::string target, args, file;
+    UINT expected;
+  } cases[] = {
+      {"C:\\Old\\HL.EXE", "/di /x", "a.lnk", 0},
+      {"C:\\Old\\HL.EXE", "/x", "a.lnk", 259},
+      {"C:\\Old\\HL.EXE", "", "a.lnk", 259},
+      {"C:\\x\\myhl.exe", "-q /DI", "a.lnk", 0},
+      {"C:\\Tools\\notepad.exe", "/DI", "a.lnk", 259},
+      {"C:\\Old\\hl.exe", "/DI", "missing.lnk", 259},
+      {"C:\\Old\\hl.exe", "/DI", "cut.lnk", 259},
+      {"C:\\Old\\hl.exe", "/DI", std::string(261, 'n'), 259},
+  };
+  for (const Case& c : cases) {
+    Package pkg;
+    std::string folder = TempFolder("menu");
+    MakeShortcut(folder + "a.lnk", c.target, c.args);
+    WriteFile(folder + "cut.lnk", ReadWholeFile(folder + "a.lnk").substr(0, 90));
+    MSIHANDLE install = OpenWith(pkg, {{"VmrCoreRemoveFileDirectory", "@"},
+                                       {"VmrCoreRemoveFileFile", c.file}}, folder);
+    EXPECT_EQ(CallAction(install, "RemoveHLShortcuts"), c.expected) << c.target << c.args << c.file;
+  }
+  Package pkg;  // a folder of 261 characters is not read
+  MSIHANDLE install = OpenWith(pkg, {{"VmrCoreRemoveFileDirectory", "C:\\" + std::string(258, 'd')},
+                                     {"VmrCoreRemoveFileFile", "a.lnk"}});
+  EXPECT_EQ(CallAction(install, "RemoveHLShortcuts"), 259u);
+}
+
+// RmHlAgentShortcutMenu removes a shortcut to "\hlagent.exe" without
+// arguments when the agent was found; a shortcut outside the Startup folder
+// while the agent's menu path points into it sets the three folder properties
+// from the shortcut's folder.
+TEST(ShortcutConditions, AgentShortcutsAndStartupRepair) {
+  struct Case {
+    std::string target, args, found, folder, menuPath;
+    UINT expected;
+    std::string newMenuPath, newFolderName;  // "" when the properties stay
+  } cases[] = {
+      {"C:\\Agent\\hlagent.exe", "", "1", "Programs\\Agent\\", "C:\\M\\Other", 0, "", ""},
+      {"C:\\Agent\\HLAgent.exe", "/tray", "1", "Programs\\Agent\\", "", 259, "", ""},
+      {"C:\\Agent\\hlagent.exe", "", "", "Programs\\Agent\\", "", 259, "", ""},
+      {"C:\\Agent\\xhlagent.exe", "", "1", "Programs\\Agent\\", "", 259, "", ""},
+      {"C:\\Agent\\hlagent.exe", "", std::string(300, 'y'), "Startup\\", "@Startup\\Old", 0, "", ""},
+      {"C:\\Agent\\hlagent.exe", "", "1", "Programs\\Agent\\", "@startup\\Old", 0,
+       "@Programs\\Agent", "Agent"},
+  };
+  for (const Case& c : cases) {
+    Package pkg;
+    std::string root = TempFolder("start");
+    CreateDirectoryA((root + "Startup").c_str(), nullptr);
+    CreateDirectoryA((root + "Programs").c_str(), nullptr);
+    CreateDirectoryA((root + c.folder).c_str(), nullptr);
+    MakeShortcut(root + c.folder + "Agent.lnk", c.target, c.args);
+    MSIHANDLE install = OpenWith(pkg, {{"VmrCoreRemoveFileDirectory", "@" + c.folder},
+                                       {"VmrCoreRemoveFileFile", "Agent.lnk"},
+                                       {"HLA_FOUND" + kCore, c.found},
+                                       {"StartupFolder", "@Startup\\"},
+                                       {"ProgramMenuFolder", "@Programs\\"},
+                                       {"PFNAME" + kAgent, c.menuPath},
+                                       {"PFName" + kAgent, "unchanged"},
+                                       {"PROGRAM_FOLDER_NAME" + kAgent, "unchanged"}}, root);
+    std::string label = c.target + c.args + c.folder + c.menuPath;
+    EXPECT_EQ(CallAction(install, "RmHlAgentShortcutMenu"), c.expected) << label;
+    std::string menuPath = c.newMenuPath.empty() ? "unchanged" : root + c.newMenuPath.substr(1);
+    EXPECT_EQ(GetProp(install, "PFName" + kAgent), menuPath) << label;
+    if (!c.newMenuPath.empty()) EXPECT_EQ(GetProp(install, "PFNAME" + kAgent), menuPath) << label;
+    EXPECT_EQ(GetProp(install, "PROGRAM_FOLDER_NAME" + kAgent),
+              c.newFolderName.empty() ? "unchanged" : c.newFolderName) << label;
+  }
+}
+
+// The tree removal picks, through the condition action named in its file
+// condition, exactly the launcher's shortcuts among the files of a folder.
+TEST(ShortcutConditions, TreeRemovalPicksLauncherShortcuts) {
+  Package pkg;
+  pkg.Table("Directory").Table("RemoveFile").Table("VmrRemoveFileTree");
+  pkg.Sql("INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) VALUES "
+          "('TARGETDIR', '', 'SourceDir')");
+  pkg.Sql("INSERT INTO `VmrRemoveFileTree` (`Tree`, `Component_`, `Root`, `Mode`, "
+          "`DirCondition`, `FileCondition`) VALUES ('Menu', 'Menu', 'MENUDIR', 17, '', "
+          "'a RemoveHLShortcuts')");
+  std::string folder = TempFolder("menu");
+  MakeShortcut(folder + "hublane.lnk", "C:\\Hublane\\hl.exe", "/DI");
+  MakeShortcut(folder + "setup.lnk", "C:\\Hublane\\hl.exe", "/setup");
+  MakeShortcut(folder + "notes.lnk", "C:\\Tools\\notepad.exe", "/DI");
+  WriteFile(folder + "readme.txt", "not a shortcut");
+  MSIHANDLE install = OpenWith(pkg, {{"MENUDIR", "@"}}, folder);
+  EXPECT_EQ(CallAction(install, "RemoveFileTree"), 0u);
+  EXPECT_EQ(QueryRows(install, "SELECT `FileName`, `InstallMode` FROM `RemoveFile`"),
+            (Rows{{"hublane.lnk", "1"}}));
+}
+
+// FixDesktopHLIcon puts the ".lnk" file in place of the ".lnk2" path it is
+// given, and changes nothing when there is no ".lnk" file.
+TEST(DesktopIcon, CompanionReplacesTheGivenPath) {
+  struct Case {
+    bool companion, given;
+    std::string expectGiven, expectCompanion;
+  } cases[] = {
+      {true, true, "lnk", "<cannot open>"},
+      {true, false, "lnk", "<cannot open>"},
+      {false, true, "lnk2", "<cannot open>"},
+      {false, false, "<cannot open>", "<cannot open>"},
+  };
+  for (const Case& c : cases) {
+    Package pkg;
+    std::string folder = TempFolder("desk");
+    if (c.companion) WriteFile(folder + "Hublane.lnk", "lnk");
+    if (c.given) WriteFile(folder + "Hublane.lnk2", "lnk2");
+    MSIHANDLE install = OpenWith(pkg, {{"CustomActionData", "@Hublane.lnk2"}}, folder);
+    EXPECT_EQ(CallAction(install, "FixDesktopHLIcon"), 0u);
+    EXPECT_EQ(ReadWholeFile(folder + "Hublane.lnk2"), c.expectGiven) << c.companion << c.given;
+    EXPECT_EQ(ReadWholeFile(folder + "Hublane.lnk"), c.expectCompanion) << c.companion << c.given;
+  }
+}
+
+// FixInstallLocation by package type: the combined location, the classic
+// launcher's (its shortcut's target when it is a shortcut), the agent's.
+TEST(InstallLocation, ChosenByPackageType) {
+  const std::string link = "@hl.lnk", other = "@other.lnk";
+  struct Case {
+    std::map<std::string, std::string> props;  // without the module suffix
+    UINT expected;
+    std::string old;
+  } cases[] = {
+      {{{"HlType", ""}, {"HLLOC", "D:\\Old\\HL.exe"}, {"OLD_ZNCMGR_FILE_PATH", "X"}}, 1603, ""},
+      {{{"HlType", "MSIHL"}, {"HLLOC", "D:\\Old\\HL.exe"}}, 0, "D:\\Old\\HL.exe"},
+      {{{"HlType", "msihl"}, {"HLLOC", link}}, 0, "c:\\old\\hl.exe"},
+      {{{"HlType", "MSIHL"}, {"HLLOC", other}}, 1603, ""},
+      {{{"HlType", "MSIHL"}, {"HLLOC", "@missing.lnk"}}, 1603, ""},
+      {{{"HlType", "MSIHL"}, {"OLD_ZNCMGR_FILE_PATH", "X"}, {"HLLOC", "D:\\hl.exe"}}, 0, "X"},
+      {{{"HlType", "MSIHL"}, {"OLD_ZNCMGR_FILE_PATH", "X"}, {"HLALOC", "D:\\A\\hlagent.exe"},
+        {"HLA_FOUND", "1"}}, 0, ""},
+      {{{"HlType", "MSIHL"}, {"OLD_ZNCMGR_FILE_PATH", "X"}, {"HLALOC", "D:\\A\\hlagent.exe"},
+        {"HLLOC", "D:\\B\\hl.exe"}}, 0, "D:\\B\\hl.exe"},
+      {{{"HlType", "MSI_HLA"}, {"HLALOC", "D:\\A\\HLAgent.exe"}, {"HLA_FOUND", "1"}}, 0,
+       "D:\\A\\HLAgent.exe"},
+      {{{"HlType", "MSI_HLA"}, {"HLALOC", "D:\\A\\hlagent.exe"}, {"HLA_FOUND", ""},
+        {"OLD_ZNCMGR_FILE_PATH", "X"}}, 0, ""},
+      {{{"HlType", "MSI_HLA"}, {"HLALOC", "D:\\A\\hlagent.exe"},
+        {"HLA_FOUND", std::string(300, 'y')}}, 0, "D:\\A\\hlagent.exe"},
+      {{{"HlType", "MSI_ALL"}, {"HLALL", "E:\\All\\HL.EXE"}, {"HLLOC", "D:\\hl.exe"},
+        {"PASS_THROUGH_FOUND", "C:\\PT\\"}}, 0, "E:\\All\\HL.EXE"},
+      {{{"HlType", "MSI_ALL"}, {"PASS_THROUGH_FOUND", "C:\\PT\\"}, {"HLLOC", "D:\\Old\\HL.EXE"}},
+       0, "d:\\old\\hl.exe"},
+      {{{"HlType", "MSI_ALL"}, {"PASS_THROUGH_FOUND", "C:\\PT\\"}, {"HLLOC", link},
+        {"OLD_ZNCMGR_FILE_PATH", "X"}}, 0, ""},
+      {{{"HlType", "MSI_ALL"}, {"HLLOC", link}}, 0, "c:\\old\\hl.exe"},
+      {{{"HlType", "MSI_ALL"}, {"HLALOC", "D:\\A\\hlagent.exe"}, {"HLA_FOUND", "1"}}, 0,
+       "D:\\A\\hlagent.exe"},
+  };
+  for (const Case& c : cases) {
+    Package pkg;
+    std::string folder = TempFolder("loc");
+    MakeShortcut(folder + "hl.lnk", "C:\\Old\\HL.EXE", "");
+    MakeShortcut(folder + "other.lnk", "C:\\Old\\launch.exe", "");
+    std::map<std::string, std::string> props;
+    for (const auto& [name, value] : c.props) props[name == "HlType" ? name : name + kCore] = value;
+    MSIHANDLE install = OpenWith(pkg, props, folder);
+    std::string label = c.props.begin()->second + " " + std::to_string(&c - cases);
+    EXPECT_EQ(CallAction(install, "FixInstallLocation"), c.expected) << label;
+    EXPECT_EQ(GetProp(install, kOld), c.old) << label;
+  }
+}
+
+// SetProgramFolderName makes the menu folders relative to the programs menu;
+// RemoveFileFromDirs cuts four paths back to their folders. A value that does
+// not fit 1040 bytes fails, the cuts going on with the next property.
+TEST(FolderProperties, ProgramFolderNamesAndFolderCuts) {
+  struct Case {
+    const char* action;
+    std::map<std::string, std::string> props, expected;
+    UINT result;
+  } cases[] = {
+      {"SetProgramFolderName",
+       {{"PFNAME" + kAgent, "C:\\Menu\\Tools\\Client\\"}, {"PFNAME" + kLauncher, "C:\\Menu\\"}},
+       {{"PROGRAM_FOLDER_NAME" + kAgent, "Tools\\Client"}, {"PROGRAM_FOLDER_NAME" + kLauncher, "x"}},
+       0},
+      {"SetProgramFolderName",
+       {{"PFNAME" + kAgent, "NoFolder"}, {"PFNAME" + kLauncher, "C:\\Menu\\Hublane\\x"}},
+       {{"PROGRAM_FOLDER_NAME" + kAgent, "x"}, {"PROGRAM_FOLDER_NAME" + kLauncher, "Hublane"}}, 0},
+      {"SetProgramFolderName",
+       {{"PFNAME" + kAgent, "C:\\Menu\\A\\" + std::string(1040, 'a')},
+        {"PFNAME" + kLauncher, "C:\\Menu\\Hublane\\"}},
+       {{"PROGRAM_FOLDER_NAME" + kLauncher, "x"}}, 1603},
+      {"RemoveFileFromDirs",
+       {{kOld, "D:\\App\\hl.exe"}, {"PFNAME" + kLauncher, "D:\\App\\"},
+        {"PFNAME" + kAgent, std::string(1040, 'a') + "\\b"}, {"HLALOC" + kCore, "C:\\A\\b\\hl"}},
+       {{kOld, "D:\\App\\"}, {"PFNAME" + kLauncher, "D:\\App\\"}, {"HLALOC" + kCore, "C:\\A\\b\\"}},
+       1603},
+      {"RemoveFileFromDirs", {{kOld, "hl.exe"}}, {{kOld, "hl.exe"}}, 0},
+  };
+  for (const Case& c : cases) {
+    Package pkg;
+    std::map<std::string, std::string> props = c.props;
+    props["ProgramMenuFolder"] = "C:\\Menu\\";
+    props["PROGRAM_FOLDER_NAME" + kAgent] = props["PROGRAM_FOLDER_NAME" + kLauncher] = "x";
+    MSIHANDLE install = OpenWith(pkg, props);
+    EXPECT_EQ(CallAction(install, c.action), c.result) << c.action << (&c - cases);
+    for (const auto& [name, value] : c.expected)
+      EXPECT_EQ(GetProp(install, name), value) << c.action << (&c - cases) << name;
+  }
+}
+
+// CopyIQVAClientFile: one numbered folder, Directory row and DuplicateFile row
+// per browser folder found; Netscape takes 0 whenever its key exists.
+TEST(BrowserPlugins, OneCopyPerBrowserFolder) {
+  const std::string longValue = "D:\\" + std::string(257, 'c');
+  struct Case {
+    bool netscapeKey;
+    std::string installDirectory;  // "" leaves the value out
+    std::vector<std::pair<std::string, std::string>> mozilla;  // product, components ("" no extensions key)
+    std::vector<std::string> folders;  // MOZILLA_0, _1, ... ("" unset)
+  } cases[] = {
+      {false, "", {}, {}},
+      {true, "D:\\Nav", {{"A", "D:\\Moz A\\components"}, {"B", ""}, {"C", longValue}},
+       {"D:\\Nav\\Program\\Plugins\\", "D:\\Moz A\\components\\", longValue}},
+      {true, "", {{"A", "D:\\A"}}, {"", "D:\\A\\"}},
+      {false, std::string(250, 'n'), {{"A", "D:\\A"}, {"B", std::string(261, 'x')}}, {"D:\\A\\"}},
+      {true, "D:\\" + std::string(250, 'n'), {},
+       {"D:\\" + std::string(250, 'n') + "\\Progra"}},
+  };
+  for (const Case& c : cases) {
+    SavedPlace netscape(HKEY_CURRENT_USER, "SOFTWARE\\Netscape");
+    SavedPlace mozilla(HKEY_LOCAL_MACHINE, "Software\\Mozilla");
+    if (c.netscapeKey) {
+      RegTree main;
+      if (!c.installDirectory.empty()) main.values = {Text("Install Directory", c.installDirectory)};
+      Plant(HKEY_CURRENT_USER, "SOFTWARE\\Netscape\\Netscape Navigator\\Main", main);
+    }
+    for (const auto& [product, components] : c.mozilla) {
+      RegTree tree;
+      if (!components.empty()) tree.subkeys = {{"extensions", {{Text("components", components)}, {}}}};
+      Plant(HKEY_LOCAL_MACHINE, "Software\\Mozilla\\" + product, tree);
+    }
+    Package pkg;
+    pkg.Table("Directory");
+    pkg.Sql("CREATE TABLE `DuplicateFile` (`FileKey` CHAR(72) NOT NULL, `Component_` CHAR(72) "
+            "NOT NULL, `File_` CHAR(72) NOT NULL, `DestName` CHAR(255), `DestFolder` CHAR(72) "
+            "PRIMARY KEY `FileKey`)");
+    MSIHANDLE install = pkg.Open();
+    Rows directories, copies;
+    for (std::size_t n = 0; n < c.folders.size() + 1; ++n) {
+      std::string key = "MOZILLA_" + std::to_string(n) + kCore;
+      std::string folder = n < c.folders.size() ? c.folders[n] : "";
+      EXPECT_EQ(GetProp(install, key), "") << key;
+      if (folder.empty()) continue;
+      directories.push_back({key, "TARGETDIR", "."});
+      copies.push_back({key, "Netscape_Plugins" + kCore, "IQVAClient.xpt" + kCore, "", key});
+    }
+    // Twice: rows that exist are left alone.
+    for (int run = 0; run < 2; ++run) EXPECT_EQ(CallAction(install, "CopyIQVAClientFile"), 0u);
+    for (std::size_t n = 0; n < c.folders.size() + 1; ++n)
+      EXPECT_EQ(GetProp(install, "MOZILLA_" + std::to_string(n) + kCore),
+                n < c.folders.size() ? c.folders[n] : "") << n;
+    EXPECT_EQ(QueryRows(install, "SELECT * FROM `Directory`"), directories);
+    EXPECT_EQ(QueryRows(install, "SELECT * FROM `DuplicateFile`"), copies);
+  }
+  Package pkg;  // no Directory table
+  EXPECT_EQ(CallAction(pkg.Open(), "CopyIQVAClientFile"), 1603u);
+}
+
+#ifndef _WIN32
+// Every failed step of reading a shortcut keeps the file (259) or fails the
+// location (1603, property cleared), and leaves no link object or OLE behind.
+TEST(ShortcutConditions, FailedShellStepsNative) {
+  // The property write goes last: its failure lasts for the rest of the session.
+  const char* steps[] = {"CoCreateInstance", "QueryInterface", "Load", "GetPath",
+                         "GetArguments", "SetCurrentDirectory", "property write"};
+  for (const char* step : steps) {
+    Package pkg;
+    std::string folder = TempFolder("fail");
+    MakeShortcut(folder + "hl.lnk", "C:\\Old\\HL.EXE", "/DI");
+    MSIHANDLE install = OpenWith(pkg, {{"VmrCoreRemoveFileDirectory", "@"},
+                                       {"VmrCoreRemoveFileFile", "hl.lnk"},
+                                       {"HlType", "MSIHL"}, {"HLLOC" + kCore, "@hl.lnk"},
+                                       {"HLALOC" + kCore, "D:\\A\\hlagent.exe"}, {kOld, "X"}},
+                                 folder);
+    std::string s = step;
+    if (s == "CoCreateInstance") winsim::FailCoCreateInstance(REGDB_E_CLASSNOTREG);
+    else if (s == "property write") winsim::FailPropertyWrite(kOld, 0);
+    else if (s == "SetCurrentDirectory") DeleteFileA((folder + "hl.lnk").c_str()), RemoveDirectoryA(folder.c_str());
+    else winsim::FailShellLinkMethod(s);
+    EXPECT_EQ(CallAction(install, "RemoveHLShortcuts"), s == "property write" ? 0u : 259u) << s;
+    EXPECT_EQ(CallAction(install, "FixInstallLocation"), s == "GetArguments" ? 0u : 1603u) << s;
+    if (s != "property write")
+      EXPECT_EQ(GetProp(install, kOld), s == "GetArguments" ? "c:\\old\\hl.exe" : "") << s;
+    winsim::ResetShellLinks();
+    winsim::FailCoCreateInstance(S_OK);
+  }
+}
+#endif
