@@ -187,7 +187,10 @@ TEST(ShortcutConditions, AgentShortcutsAndStartupRepair) {
 
 // The tree removal picks, through the condition action named in its file
 // condition, exactly the launcher's shortcuts among the files of a folder.
-TEST(ShortcutConditions, TreeRemovalPicksLauncherShortcuts) {
+// The first "a " condition of a process decides for good how they call
+// actions: natively the case gets a process of its own; under Wine no earlier
+// test runs one.
+void TreeRemovalCase() {
   Package pkg;
   pkg.Table("Directory").Table("RemoveFile").Table("VmrRemoveFileTree");
   pkg.Sql("INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) VALUES "
@@ -204,6 +207,14 @@ TEST(ShortcutConditions, TreeRemovalPicksLauncherShortcuts) {
   EXPECT_EQ(CallAction(install, "RemoveFileTree"), 0u);
   EXPECT_EQ(QueryRows(install, "SELECT `FileName`, `InstallMode` FROM `RemoveFile`"),
             (Rows{{"hublane.lnk", "1"}}));
+}
+
+TEST(ShortcutConditions, TreeRemovalPicksLauncherShortcuts) {
+#ifndef _WIN32
+  InFreshProcess(TreeRemovalCase);
+#else
+  TreeRemovalCase();
+#endif
 }
 
 // FixDesktopHLIcon puts the ".lnk" file in place of the ".lnk2" path it is
@@ -406,3 +417,26 @@ TEST(ShortcutConditions, FailedShellStepsNative) {
   }
 }
 #endif
+
+// Paths whose double-byte characters have a trail byte 0x5C: only real
+// backslashes cut, and the last character of a path may be double-byte.
+TEST(FolderProperties, DbcsTrailBytes) {
+  if (GetACP() != 932) GTEST_SKIP() << "needs code page 932";
+  const std::string kanji = "\x95\x5C";  // one character whose trail byte is "\\"
+  Package pkg;
+  std::string folder = TempFolder("dbcs");
+  WriteFile(folder + "Hub", "lnk");
+  MSIHANDLE install = OpenWith(pkg, {{kOld, "D:\\App" + kanji + "\\hl" + kanji},
+                                     {"HLALOC" + kCore, "D:\\" + kanji},
+                                     {"CustomActionData", "@Hub" + kanji},
+                                     {"ProgramMenuFolder", "C:\\M" + kanji + "\\"},
+                                     {"PFNAME" + kAgent, "C:\\M" + kanji + "\\A" + kanji + "\\"}},
+                               folder);
+  EXPECT_EQ(CallAction(install, "RemoveFileFromDirs"), 0u);
+  EXPECT_EQ(GetProp(install, kOld), "D:\\App" + kanji + "\\");
+  EXPECT_EQ(GetProp(install, "HLALOC" + kCore), "D:\\");
+  EXPECT_EQ(CallAction(install, "SetProgramFolderName"), 0u);
+  EXPECT_EQ(GetProp(install, "PROGRAM_FOLDER_NAME" + kAgent), "A" + kanji);
+  EXPECT_EQ(CallAction(install, "FixDesktopHLIcon"), 0u);
+  EXPECT_EQ(ReadWholeFile(folder + "Hub" + kanji), "lnk");
+}
