@@ -20,12 +20,10 @@ bool Shortcut::Open(LPCSTR fileName, int wideChars) {
 }
 
 bool Shortcut::Target(char (&path)[kShortcutText]) {
-  path[0] = '\0';
   return SUCCEEDED(link_->GetPath(path, kShortcutText, nullptr, 0));
 }
 
 bool Shortcut::Arguments(char (&arguments)[kShortcutText]) {
-  arguments[0] = '\0';
   return SUCCEEDED(link_->GetArguments(arguments, kShortcutText));
 }
 

@@ -35,9 +35,10 @@ class Shortcut {
   // UTF-16 with the ANSI code page into at most wideChars characters,
   // terminator included (at most 521). False when any step fails.
   bool Open(LPCSTR fileName, int wideChars);
-  // The link's target path (no find data, no flags); false when it cannot be read.
+  // The link's target path (no find data, no flags); false when it cannot be
+  // read, and path is then not to be read.
   bool Target(char (&path)[kShortcutText]);
-  // The link's arguments; false when they cannot be read.
+  // The link's arguments; false when they cannot be read (nor arguments then).
   bool Arguments(char (&arguments)[kShortcutText]);
 
  private:

@@ -147,10 +147,12 @@ TEST(ShortcutConditions, LauncherShortcutsStartedWithDI) {
 // while the agent's menu path points into it sets the three folder properties
 // from the shortcut's folder.
 TEST(ShortcutConditions, AgentShortcutsAndStartupRepair) {
+  const std::string startup = "@Startup\\";
   struct Case {
     std::string target, args, found, folder, menuPath;
     UINT expected;
     std::string newMenuPath, newFolderName;  // "" when the properties stay
+    std::string startupFolder = "@Startup\\", menuFolder = "@Programs\\";
   } cases[] = {
       {"C:\\Agent\\hlagent.exe", "", "1", "Programs\\Agent\\", "C:\\M\\Other", 0, "", ""},
       {"C:\\Agent\\HLAgent.exe", "/tray", "1", "Programs\\Agent\\", "", 259, "", ""},
@@ -159,6 +161,12 @@ TEST(ShortcutConditions, AgentShortcutsAndStartupRepair) {
       {"C:\\Agent\\hlagent.exe", "", std::string(300, 'y'), "Startup\\", "@Startup\\Old", 0, "", ""},
       {"C:\\Agent\\hlagent.exe", "", "1", "Programs\\Agent\\", "@startup\\Old", 0,
        "@Programs\\Agent", "Agent"},
+      // Values that do not fit their buffers (256, 261, 256 bytes) keep the file.
+      {"C:\\Agent\\hlagent.exe", "", "1", "Programs\\Agent\\", "", 259, "", "",
+       std::string(256, 's')},
+      {"C:\\Agent\\hlagent.exe", "", "1", "Programs\\Agent\\", std::string(261, 'p'), 259, "", ""},
+      {"C:\\Agent\\hlagent.exe", "", "1", "Programs\\Agent\\", "@startup\\Old", 259,
+       "@Programs\\Agent", "", startup, std::string(256, 'm')},
   };
   for (const Case& c : cases) {
     Package pkg;
@@ -170,8 +178,8 @@ TEST(ShortcutConditions, AgentShortcutsAndStartupRepair) {
     MSIHANDLE install = OpenWith(pkg, {{"VmrCoreRemoveFileDirectory", "@" + c.folder},
                                        {"VmrCoreRemoveFileFile", "Agent.lnk"},
                                        {"HLA_FOUND" + kCore, c.found},
-                                       {"StartupFolder", "@Startup\\"},
-                                       {"ProgramMenuFolder", "@Programs\\"},
+                                       {"StartupFolder", c.startupFolder},
+                                       {"ProgramMenuFolder", c.menuFolder},
                                        {"PFNAME" + kAgent, c.menuPath},
                                        {"PFName" + kAgent, "unchanged"},
                                        {"PROGRAM_FOLDER_NAME" + kAgent, "unchanged"}}, root);
@@ -255,6 +263,9 @@ TEST(InstallLocation, ChosenByPackageType) {
       {{{"HlType", "msihl"}, {"HLLOC", link}}, 0, "c:\\old\\hl.exe"},
       {{{"HlType", "MSIHL"}, {"HLLOC", other}}, 1603, ""},
       {{{"HlType", "MSIHL"}, {"HLLOC", "@missing.lnk"}}, 1603, ""},
+      // Decided on the 255 characters that fit 256 bytes: no ".lnk" there.
+      {{{"HlType", "MSIHL"}, {"HLLOC", "D:\\" + std::string(249, 'x') + ".lnk"}}, 0,
+       "D:\\" + std::string(249, 'x') + ".lnk"},
       {{{"HlType", "MSIHL"}, {"OLD_ZNCMGR_FILE_PATH", "X"}, {"HLLOC", "D:\\hl.exe"}}, 0, "X"},
       {{{"HlType", "MSIHL"}, {"OLD_ZNCMGR_FILE_PATH", "X"}, {"HLALOC", "D:\\A\\hlagent.exe"},
         {"HLA_FOUND", "1"}}, 0, ""},
@@ -291,8 +302,9 @@ TEST(InstallLocation, ChosenByPackageType) {
 }
 
 // SetProgramFolderName makes the menu folders relative to the programs menu;
-// RemoveFileFromDirs cuts four paths back to their folders. A value that does
-// not fit 1040 bytes fails, the cuts going on with the next property.
+// RemoveFileFromDirs cuts four paths back to their folders. A value
+// of 1040 characters does not fit its 1040 bytes and fails, the cuts going on
+// with the next property.
 TEST(FolderProperties, ProgramFolderNamesAndFolderCuts) {
   struct Case {
     const char* action;
@@ -307,12 +319,12 @@ TEST(FolderProperties, ProgramFolderNamesAndFolderCuts) {
        {{"PFNAME" + kAgent, "NoFolder"}, {"PFNAME" + kLauncher, "C:\\Menu\\Hublane\\x"}},
        {{"PROGRAM_FOLDER_NAME" + kAgent, "x"}, {"PROGRAM_FOLDER_NAME" + kLauncher, "Hublane"}}, 0},
       {"SetProgramFolderName",
-       {{"PFNAME" + kAgent, "C:\\Menu\\A\\" + std::string(1040, 'a')},
+       {{"PFNAME" + kAgent, "C:\\Menu\\A\\" + std::string(1030, 'a')},
         {"PFNAME" + kLauncher, "C:\\Menu\\Hublane\\"}},
        {{"PROGRAM_FOLDER_NAME" + kLauncher, "x"}}, 1603},
       {"RemoveFileFromDirs",
        {{kOld, "D:\\App\\hl.exe"}, {"PFNAME" + kLauncher, "D:\\App\\"},
-        {"PFNAME" + kAgent, std::string(1040, 'a') + "\\b"}, {"HLALOC" + kCore, "C:\\A\\b\\hl"}},
+        {"PFNAME" + kAgent, std::string(1038, 'a') + "\\b"}, {"HLALOC" + kCore, "C:\\A\\b\\hl"}},
        {{kOld, "D:\\App\\"}, {"PFNAME" + kLauncher, "D:\\App\\"}, {"HLALOC" + kCore, "C:\\A\\b\\"}},
        1603},
       {"RemoveFileFromDirs", {{kOld, "hl.exe"}}, {{kOld, "hl.exe"}}, 0},
