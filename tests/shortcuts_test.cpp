@@ -187,7 +187,9 @@ TEST(ShortcutConditions, AgentShortcutsAndStartupRepair) {
     EXPECT_EQ(CallAction(install, "RmHlAgentShortcutMenu"), c.expected) << label;
     std::string menuPath = c.newMenuPath.empty() ? "unchanged" : root + c.newMenuPath.substr(1);
     EXPECT_EQ(GetProp(install, "PFName" + kAgent), menuPath) << label;
-    if (!c.newMenuPath.empty()) EXPECT_EQ(GetProp(install, "PFNAME" + kAgent), menuPath) << label;
+    if (!c.newMenuPath.empty()) {
+      EXPECT_EQ(GetProp(install, "PFNAME" + kAgent), menuPath) << label;
+    }
     EXPECT_EQ(GetProp(install, "PROGRAM_FOLDER_NAME" + kAgent),
               c.newFolderName.empty() ? "unchanged" : c.newFolderName) << label;
   }
