@@ -1,6 +1,6 @@
 // ole32: the COM apartment of a thread (CoInitialize / OleInitialize and their
 // counts), CoCreateInstance through the class factory of the in-process server
-// that the machine registers for the class, and the base interface identifiers.
+// that the machine registers for the class.
 #include <atomic>
 #include <string>
 
@@ -8,11 +8,6 @@
 #include <ole2.h>
 
 #include "winsim/control.h"
-
-const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-const IID IID_IClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-const IID IID_IPersist = {0x0000010C, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-const IID IID_IPersistFile = {0x0000010B, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
 namespace {
 
