@@ -154,7 +154,7 @@ TEST(ShortcutConditions, AgentShortcutsAndStartupRepair) {
     std::string newMenuPath, newFolderName;  // "" when the properties stay
     std::string startupFolder = "@Startup\\", menuFolder = "@Programs\\";
   } cases[] = {
-      {"C:\\Agent\\hlagent.exe", "", "1", "Programs\\Agent\\", "C:\\M\\Other", 0, "", ""},
+      {"C:\\Agent\\HLAgent.EXE", "", "1", "Programs\\Agent\\", "C:\\M\\Other", 0, "", ""},
       {"C:\\Agent\\HLAgent.exe", "/tray", "1", "Programs\\Agent\\", "", 259, "", ""},
       {"C:\\Agent\\hlagent.exe", "", "", "Programs\\Agent\\", "", 259, "", ""},
       {"C:\\Agent\\xhlagent.exe", "", "1", "Programs\\Agent\\", "", 259, "", ""},
@@ -193,6 +193,22 @@ TEST(ShortcutConditions, AgentShortcutsAndStartupRepair) {
     EXPECT_EQ(GetProp(install, "PROGRAM_FOLDER_NAME" + kAgent),
               c.newFolderName.empty() ? "unchanged" : c.newFolderName) << label;
   }
+}
+
+// One-character item texts are no empty ones: the folder "\" (the root of the
+// current drive) and the file "A".
+TEST(ShortcutConditions, OneCharacterItems) {
+  char current[MAX_PATH] = "";
+  GetCurrentDirectoryA(MAX_PATH, current);
+  std::string root = std::string(current).substr(0, 3);
+  MakeShortcut(root + "A", "C:\\Agent\\hlagent.exe", "");
+  Package pkg;
+  MSIHANDLE install = OpenWith(pkg, {{"VmrCoreRemoveFileDirectory", "\\"},
+                                     {"VmrCoreRemoveFileFile", "A"},
+                                     {"HLA_FOUND" + kCore, "1"},
+                                     {"StartupFolder", "\\"}});
+  EXPECT_EQ(CallAction(install, "RmHlAgentShortcutMenu"), 0u);
+  DeleteFileA((root + "A").c_str());
 }
 
 // The tree removal picks, through the condition action named in its file
@@ -408,6 +424,27 @@ TEST(ShortcutConditions, FailedShellStepsNative) {
   // The property write goes last: its failure lasts for the rest of the session.
   const char* steps[] = {"CoCreateInstance", "QueryInterface", "Load", "GetPath",
                          "GetArguments", "SetCurrentDirectory", "property write"};
+  for (const char* item : {"VmrCoreRemoveFileDirectory", "VmrCoreRemoveFileFile"}) {
+    Package pkg;
+    std::string folder = TempFolder("fail");
+    MakeShortcut(folder + "a.lnk", "C:\\Agent\\hlagent.exe", "");
+    MSIHANDLE install = OpenWith(pkg, {{"VmrCoreRemoveFileDirectory", "@"},
+                                       {"VmrCoreRemoveFileFile", "a.lnk"},
+                                       {"HLA_FOUND" + kCore, "1"}}, folder);
+    winsim::FailPropertyRead(item);
+    EXPECT_EQ(CallAction(install, "RmHlAgentShortcutMenu"), 259u) << item;
+    winsim::ResetSession();
+  }
+  {
+    Package pkg;
+    std::string folder = TempFolder("fail");
+    WriteFile(folder + "i.lnk", "lnk");
+    MSIHANDLE install = OpenWith(pkg, {{"CustomActionData", "@i.lnk2"}}, folder);
+    winsim::FailPropertyRead("CustomActionData");
+    EXPECT_EQ(CallAction(install, "FixDesktopHLIcon"), 0u);
+    EXPECT_EQ(ReadWholeFile(folder + "i.lnk2"), "<cannot open>");
+    winsim::ResetSession();
+  }
   for (const char* step : steps) {
     Package pkg;
     std::string folder = TempFolder("fail");
