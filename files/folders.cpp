@@ -63,14 +63,20 @@ struct LocationFix {
   bool failed = false;
   bool write = true;
 
-  void Take(LPCSTR name) {
-    if (value.ReadProperty(hInstall, name) != ERROR_SUCCESS) failed = true;
+  // Reads a property in full; a failed read marks failure and leaves the text
+  // empty (the engine wrote nothing).
+  void ReadWhole(GrowableText& text, LPCSTR name) {
+    if (text.ReadProperty(hInstall, name) == ERROR_SUCCESS) return;
+    failed = true;
+    if (text.text) text.text[0] = '\0';
   }
+
+  void Take(LPCSTR name) { ReadWhole(value, name); }
 
   // The agent's location, when the agent was found.
   void AgentBranch() {
     GrowableText agent;
-    if (agent.ReadProperty(hInstall, kAgentFound) != ERROR_SUCCESS) failed = true;
+    ReadWhole(agent, kAgentFound);
     if (!agent.text || agent.text[0] == '\0') return;
     LocationRead found(hInstall, kAgentFoundFlag);
     if (!found.ok()) return Stop();
@@ -122,10 +128,8 @@ struct LocationFix {
     if (value.text) CharLowerA(value.text);
   }
 
-  void Stop() {
-    failed = true;
-    write = false;
-  }
+  // A failure ends the search: whatever is written, the property ends up empty.
+  void Stop() { failed = true; }
 
   UINT Run() {
     LocationRead type(hInstall, "HlType");

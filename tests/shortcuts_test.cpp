@@ -9,6 +9,7 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include "files/folders.h"
 #include "shortcut_files.h"
 #include "tests/fixture.h"
 #include "tests/registry_tree.h"
@@ -270,7 +271,7 @@ TEST(DesktopIcon, CompanionReplacesTheGivenPath) {
 // FixInstallLocation by package type: the combined location, the classic
 // launcher's (its shortcut's target when it is a shortcut), the agent's.
 TEST(InstallLocation, ChosenByPackageType) {
-  const std::string link = "@hl.lnk", other = "@other.lnk";
+  const std::string link = "@HL.LNK", other = "@other.lnk";
   struct Case {
     std::map<std::string, std::string> props;  // without the module suffix
     UINT expected;
@@ -289,8 +290,11 @@ TEST(InstallLocation, ChosenByPackageType) {
         {"HLA_FOUND", "1"}}, 0, ""},
       {{{"HlType", "MSIHL"}, {"OLD_ZNCMGR_FILE_PATH", "X"}, {"HLALOC", "D:\\A\\hlagent.exe"},
         {"HLLOC", "D:\\B\\hl.exe"}}, 0, "D:\\B\\hl.exe"},
-      {{{"HlType", "MSI_HLA"}, {"HLALOC", "D:\\A\\HLAgent.exe"}, {"HLA_FOUND", "1"}}, 0,
-       "D:\\A\\HLAgent.exe"},
+      {{{"HlType", "MSI_HLA"}, {"HLALOC", "D:\\A\\HLAgent.exe"}, {"HLA_FOUND", "1"},
+        {"HLLOC", "D:\\B\\hl.exe"}}, 0, "D:\\A\\HLAgent.exe"},
+      {{{"HlType", "MSI_HLA"}, {"HLALOC", "x"}, {"HLA_FOUND", "1"}}, 0, "x"},
+      {{{"HlType", "MSI_ALL"}, {"HLLOC", "D:\\B\\hl.exe"}, {"HLALOC", "D:\\A\\hlagent.exe"},
+        {"HLA_FOUND", "1"}}, 0, "D:\\B\\hl.exe"},
       {{{"HlType", "MSI_HLA"}, {"HLALOC", "D:\\A\\hlagent.exe"}, {"HLA_FOUND", ""},
         {"OLD_ZNCMGR_FILE_PATH", "X"}}, 0, ""},
       {{{"HlType", "MSI_HLA"}, {"HLALOC", "D:\\A\\hlagent.exe"},
@@ -345,12 +349,18 @@ TEST(FolderProperties, ProgramFolderNamesAndFolderCuts) {
         {"PFNAME" + kAgent, std::string(1038, 'a') + "\\b"}, {"HLALOC" + kCore, "C:\\A\\b\\hl"}},
        {{kOld, "D:\\App\\"}, {"PFNAME" + kLauncher, "D:\\App\\"}, {"HLALOC" + kCore, "C:\\A\\b\\"}},
        1603},
-      {"RemoveFileFromDirs", {{kOld, "hl.exe"}}, {{kOld, "hl.exe"}}, 0},
+      {"RemoveFileFromDirs", {{kOld, "hl.exe"}, {"HLALOC" + kCore, "D:\\App\\hl.exe"}},
+       {{kOld, "hl.exe"}, {"HLALOC" + kCore, "D:\\App\\"}}, 0},
+      {"RemoveFileFromDirs", {{kOld, "C:\\x\\" + std::string(1035, 'a')}},
+       {{kOld, "C:\\x\\" + std::string(1035, 'a')}}, 1603},
+      {"SetProgramFolderName", {{"PFNAME" + kAgent, "C:\\Menu\\A\\"},
+        {"ProgramMenuFolder", "C:\\" + std::string(1037, 'm')}},
+       {{"PROGRAM_FOLDER_NAME" + kAgent, "x"}}, 1603},
   };
   for (const Case& c : cases) {
     Package pkg;
     std::map<std::string, std::string> props = c.props;
-    props["ProgramMenuFolder"] = "C:\\Menu\\";
+    props.insert({"ProgramMenuFolder", "C:\\Menu\\"});
     props["PROGRAM_FOLDER_NAME" + kAgent] = props["PROGRAM_FOLDER_NAME" + kLauncher] = "x";
     MSIHANDLE install = OpenWith(pkg, props);
     EXPECT_EQ(CallAction(install, c.action), c.result) << c.action << (&c - cases);
@@ -417,7 +427,75 @@ TEST(BrowserPlugins, OneCopyPerBrowserFolder) {
   EXPECT_EQ(CallAction(pkg.Open(), "CopyIQVAClientFile"), 1603u);
 }
 
+// FindOldLauncherFromShortcut on its own: an empty property is success with
+// nothing written; a name without a folder opens in the current directory; a
+// shortcut to another program or no shortcut clears the location.
+TEST(InstallLocation, LauncherFromShortcutRoutine) {
+  struct Case {
+    std::string value;
+    UINT expected;
+    std::string old;
+  } cases[] = {{"", 0, "X"}, {"hl.lnk", 0, "c:\\old\\hl.exe"}, {"x", 1603, ""},
+               {"@other.lnk", 1603, ""}};
+  for (const Case& c : cases) {
+    Package pkg;
+    std::string folder = TempFolder("routine");
+    MakeShortcut(folder + "hl.lnk", "C:\\Old\\HL.EXE", "");
+    MakeShortcut(folder + "other.lnk", "C:\\Old\\launch.exe", "");
+    MSIHANDLE install = OpenWith(pkg, {{"SHORTCUT", c.value}, {kOld, "X"}}, folder);
+    SetCurrentDirectoryA(folder.c_str());
+    EXPECT_EQ(viduzo::FindOldLauncherFromShortcut(install, "SHORTCUT"), c.expected) << c.value;
+    EXPECT_EQ(GetProp(install, kOld), c.old) << c.value;
+  }
+}
+
 #ifndef _WIN32
+// Failed property reads and writes of the location and folder actions: the
+// location is cleared and 1603 returned; reads that only decide nothing
+// change nothing.
+TEST(InstallLocation, FailedReadsAndWritesNative) {
+  struct Case {
+    const char* action;
+    std::map<std::string, std::string> props;
+    std::string failRead;
+    unsigned readsBefore;
+    std::string failWrite;
+    UINT expected;
+    std::string name, value;  // a property afterwards
+  } cases[] = {
+      {"FixInstallLocation", {{"HlType", "MSIHL"}, {"HLLOC" + kCore, "D:\\hl.exe"}},
+       "HLLOC" + kCore, 1, "", 1603, kOld, ""},
+      {"FixInstallLocation", {{"HlType", "MSIHL"}, {"HLLOC" + kCore, "D:\\hl.exe"}}, "", 0, kOld,
+       1603, "", ""},
+      {"FixInstallLocation", {{"HlType", "MSI_HLA"}, {"HLALOC" + kCore, "D:\\a.exe"}},
+       "HLALOC" + kCore, 0, "", 1603, "", ""},
+      {"FixInstallLocation", {{"HlType", "MSI_HLA"}}, "HLA_FOUND" + kCore, 0, "", 0, kOld, ""},
+      {"FixInstallLocation", {{"HlType", "MSI_ALL"}, {"HLALL" + kCore, "D:\\all.exe"}},
+       "HLALL" + kCore, 0, "", 1603, kOld, ""},
+      {"FixInstallLocation",
+       {{"HlType", "MSI_ALL"}, {"PASS_THROUGH_FOUND" + kCore, "C:\\PT\\"}, {kOld, "X"}},
+       "HLLOC" + kCore, 0, "", 0, kOld, ""},
+      {"SetProgramFolderName", {{"PFNAME" + kAgent, "C:\\Menu\\A\\"}}, "ProgramMenuFolder", 0,
+       "", 1603, "", ""},
+      {"SetProgramFolderName", {{"PFNAME" + kAgent, "C:\\Menu\\A\\"}}, "", 0,
+       "PROGRAM_FOLDER_NAME" + kAgent, 1603, "", ""},
+      {"RemoveFileFromDirs", {{kOld, "D:\\App\\"}}, "", 0, kOld, 0, kOld, "D:\\App\\"},
+      {"RemoveFileFromDirs", {{kOld, "D:\\App\\hl.exe"}}, "", 0, kOld, 1603, "", ""},
+  };
+  for (const Case& c : cases) {
+    Package pkg;
+    std::map<std::string, std::string> props = c.props;
+    props.insert({"ProgramMenuFolder", "C:\\Menu\\"});
+    MSIHANDLE install = OpenWith(pkg, props);
+    if (!c.failRead.empty()) winsim::FailPropertyRead(c.failRead, c.readsBefore);
+    if (!c.failWrite.empty()) winsim::FailPropertyWrite(c.failWrite);
+    std::string label = std::string(c.action) + " " + std::to_string(&c - cases);
+    EXPECT_EQ(CallAction(install, c.action), c.expected) << label;
+    winsim::ResetSession();
+    if (!c.name.empty()) EXPECT_EQ(GetProp(install, c.name), c.value) << label;
+  }
+}
+
 // Every failed step of reading a shortcut keeps the file (259) or fails the
 // location (1603, property cleared), and leaves no link object or OLE behind.
 TEST(ShortcutConditions, FailedShellStepsNative) {
