@@ -9,6 +9,7 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include "files/browser_plugins.h"
 #include "files/folders.h"
 #include "shortcut_files.h"
 #include "tests/fixture.h"
@@ -200,6 +201,7 @@ TEST(ShortcutConditions, AgentShortcutsAndStartupRepair) {
 // current drive) and the file "A".
 TEST(ShortcutConditions, OneCharacterItems) {
   char current[MAX_PATH] = "";
+  SetCurrentDirectoryA(TempFolder("one").c_str());  // on the drive of the temporary folder
   GetCurrentDirectoryA(MAX_PATH, current);
   std::string root = std::string(current).substr(0, 3);
   MakeShortcut(root + "A", "C:\\Agent\\hlagent.exe", "");
@@ -447,6 +449,21 @@ TEST(InstallLocation, LauncherFromShortcutRoutine) {
     EXPECT_EQ(viduzo::FindOldLauncherFromShortcut(install, "SHORTCUT"), c.expected) << c.value;
     EXPECT_EQ(GetProp(install, kOld), c.old) << c.value;
   }
+}
+
+// AddTempDuplicateFile inserts a row only when its key is new, and reports it.
+TEST(BrowserPlugins, DuplicateFileRowOnce) {
+  Package pkg;
+  pkg.Sql("CREATE TABLE `DuplicateFile` (`FileKey` CHAR(72) NOT NULL, `Component_` CHAR(72) "
+          "NOT NULL, `File_` CHAR(72) NOT NULL, `DestName` CHAR(255), `DestFolder` CHAR(72) "
+          "PRIMARY KEY `FileKey`)");
+  MSIHANDLE install = pkg.Open();
+  EXPECT_TRUE(viduzo::AddTempDuplicateFile(install, "K", "C", "F", "N.xpt", "D"));
+  EXPECT_FALSE(viduzo::AddTempDuplicateFile(install, "K", "C2", "F2", nullptr, "D2"));
+  EXPECT_EQ(QueryRows(install, "SELECT * FROM `DuplicateFile`"),
+            (Rows{{"K", "C", "F", "N.xpt", "D"}}));
+  Package none;
+  EXPECT_FALSE(viduzo::AddTempDuplicateFile(none.Open(), "K", "C", "F", nullptr, "D"));
 }
 
 #ifndef _WIN32
