@@ -14,7 +14,8 @@ bool Shortcut::Open(LPCSTR fileName, int wideChars) {
                               link_.put())) ||
       FAILED(link_->QueryInterface(IID_IPersistFile, file_.put())))
     return false;
-  WCHAR wide[kWideNameLimit];
+  // A name that does not fit stays terminated where the conversion stopped.
+  WCHAR wide[kWideNameLimit + 1] = {};
   if (MultiByteToWideChar(CP_ACP, 0, fileName, -1, wide, wideChars) == 0) return false;
   return SUCCEEDED(file_->Load(wide, STGM_READ));
 }

@@ -160,6 +160,8 @@ TEST(ShortcutConditions, AgentShortcutsAndStartupRepair) {
       {"C:\\Agent\\HLAgent.exe", "/tray", "1", "Programs\\Agent\\", "", 259, "", ""},
       {"C:\\Agent\\hlagent.exe", "", "", "Programs\\Agent\\", "", 259, "", ""},
       {"C:\\Agent\\xhlagent.exe", "", "1", "Programs\\Agent\\", "", 259, "", ""},
+      // The target as the link holds it, not its 8.3 form ("HLAGEN~1.D").
+      {"@hlagent.exe.d\\run.exe", "", "1", "Programs\\Agent\\", "", 0, "", ""},
       {"C:\\Agent\\hlagent.exe", "", std::string(300, 'y'), "Startup\\", "@Startup\\Old", 0, "", ""},
       {"C:\\Agent\\hlagent.exe", "", "1", "Programs\\Agent\\", "@startup\\Old", 0,
        "@Programs\\Agent", "Agent"},
@@ -176,7 +178,10 @@ TEST(ShortcutConditions, AgentShortcutsAndStartupRepair) {
     CreateDirectoryA((root + "Startup").c_str(), nullptr);
     CreateDirectoryA((root + "Programs").c_str(), nullptr);
     CreateDirectoryA((root + c.folder).c_str(), nullptr);
-    MakeShortcut(root + c.folder + "Agent.lnk", c.target, c.args);
+    CreateDirectoryA((root + "hlagent.exe.d").c_str(), nullptr);
+    WriteFile(root + "hlagent.exe.d\\run.exe", "agent");
+    MakeShortcut(root + c.folder + "Agent.lnk", c.target[0] == '@' ? root + c.target.substr(1) : c.target,
+                 c.args);
     MSIHANDLE install = OpenWith(pkg, {{"VmrCoreRemoveFileDirectory", "@" + c.folder},
                                        {"VmrCoreRemoveFileFile", "Agent.lnk"},
                                        {"HLA_FOUND" + kCore, c.found},

@@ -34,6 +34,29 @@ HRESULT FromLastError() {
   return error ? HRESULT_FROM_WIN32(error) : E_FAIL;
 }
 
+// The 8.3 form of an existing target ("X:\..."), component by component, as
+// GetPath gives it with SLGP_SHORTPATH; a target that cannot be followed stays
+// as it is.
+std::string ShortForm(const std::string& path) {
+  std::u16string wide = winsim::ToWide(path);
+  if (wide.size() < 3 || wide[1] != u':' || wide[2] != u'\\') return path;
+  std::string done = winsim::ToAnsi(wide.substr(0, 3));
+  std::size_t start = 3;
+  while (start < wide.size()) {
+    std::size_t end = wide.find(u'\\', start);
+    if (end == std::u16string::npos) end = wide.size();
+    std::string part = winsim::ToAnsi(wide.substr(start, end - start));
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA((done + part).c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) return path;
+    FindClose(find);
+    done += entry.cAlternateFileName[0] ? entry.cAlternateFileName : part;
+    if (end < wide.size()) done += '\\';
+    start = end + 1;
+  }
+  return done;
+}
+
 void CopyOut(const std::string& text, LPSTR buffer, int cch) {
   if (buffer && cch > 0) lstrcpynA(buffer, text.c_str(), cch);
 }
@@ -67,10 +90,10 @@ class ShellLink final : public IShellLinkA, public IPersistFile {
 
   // IShellLinkA
   HRESULT STDMETHODCALLTYPE GetPath(LPSTR file, int cch, WIN32_FIND_DATAA* findData,
-                                    DWORD) override {
+                                    DWORD flags) override {
     if (Failing("GetPath")) return E_FAIL;
     if (findData) *findData = WIN32_FIND_DATAA{};
-    CopyOut(link_.path, file, cch);
+    CopyOut((flags & SLGP_SHORTPATH) ? ShortForm(link_.path) : link_.path, file, cch);
     return link_.path.empty() ? S_FALSE : S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetIDList(void** pidl) override {
