@@ -43,7 +43,7 @@ const char* AfterPrefixLength(const char* value, const char* prefix) {
 // A 256-byte read of FixInstallLocation: a value that does not fit (234)
 // counts as read and non-empty.
 struct LocationRead {
-  char text[kLocationBuffer];
+  char text[kLocationBuffer] = "";  // a failed read leaves it empty
   UINT result;
   LocationRead(MSIHANDLE hInstall, LPCSTR name)
       : result(ReadProperty(hInstall, name, text, kLocationBuffer)) {}
