@@ -3,8 +3,9 @@
 namespace viduzo {
 namespace {
 
-// The longest wide file name any caller asks for, terminator included.
-constexpr int kWideNameLimit = 521;
+// Room for the longest name a caller converts (521 wide characters with its
+// terminator) and one zero more, which ends a conversion that was cut short.
+constexpr int kWideBuffer = 522;
 
 }  // namespace
 
@@ -14,8 +15,7 @@ bool Shortcut::Open(LPCSTR fileName, int wideChars) {
                               link_.put())) ||
       FAILED(link_->QueryInterface(IID_IPersistFile, file_.put())))
     return false;
-  // A name that does not fit stays terminated where the conversion stopped.
-  WCHAR wide[kWideNameLimit + 1] = {};
+  WCHAR wide[kWideBuffer] = {};
   if (MultiByteToWideChar(CP_ACP, 0, fileName, -1, wide, wideChars) == 0) return false;
   return SUCCEEDED(file_->Load(wide, STGM_READ));
 }
