@@ -68,3 +68,12 @@ VIDUZO_ACTION(UpdateDisplayWindow)
 // summary.
 VIDUZO_ACTION(GenerateRtfFromReportTable)
 VIDUZO_ACTION(SetInstallSummaryReport)
+
+// Folders, install location, launcher shortcuts and browser plug-in files
+VIDUZO_ACTION(SetProgramFolderName)
+VIDUZO_ACTION(FixInstallLocation)
+VIDUZO_ACTION(RemoveFileFromDirs)
+VIDUZO_ACTION(RemoveHLShortcuts)
+VIDUZO_ACTION(RmHlAgentShortcutMenu)
+VIDUZO_ACTION(FixDesktopHLIcon)
+VIDUZO_ACTION(CopyIQVAClientFile)

@@ -91,3 +91,35 @@ using ChangeNotification = SystemHandle<HANDLE, CloseChangeNotification>;
 using RegKey = SystemHandle<HKEY, CloseRegistryKey>;
 
 }  // namespace viduzo
+
+namespace viduzo {
+
+// A COM interface pointer obtained by the code that holds it, released exactly
+// once.
+template <class Interface>
+class ComPtr {
+ public:
+  ComPtr() = default;
+  ComPtr(const ComPtr&) = delete;
+  ComPtr& operator=(const ComPtr&) = delete;
+  ~ComPtr() { reset(); }
+
+  Interface* get() const { return pointer_; }
+  Interface* operator->() const { return pointer_; }
+  explicit operator bool() const { return pointer_ != nullptr; }
+  // For out parameters (CoCreateInstance, QueryInterface): releases the current
+  // pointer first.
+  void** put() {
+    reset();
+    return reinterpret_cast<void**>(&pointer_);
+  }
+  void reset() {
+    if (pointer_) pointer_->Release();
+    pointer_ = nullptr;
+  }
+
+ private:
+  Interface* pointer_ = nullptr;
+};
+
+}  // namespace viduzo

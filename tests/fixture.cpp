@@ -212,7 +212,11 @@ UINT CallAction(MSIHANDLE install, const char* name) {
   std::size_t kernelBefore = winsim::OpenKernelHandleCount();
   std::size_t blocksBefore = winsim::HeapBlockCount();
   std::size_t keysBefore = winsim::OpenKeyCount();
+  long linksBefore = winsim::LiveShellLinkCount();
+  int comBefore = winsim::ComInitializeDepth();
   UINT result = action(install);
+  EXPECT_EQ(winsim::LiveShellLinkCount(), linksBefore) << name << " left a shell link alive";
+  EXPECT_EQ(winsim::ComInitializeDepth(), comBefore) << name << " left OLE initialised";
   EXPECT_EQ(winsim::OpenKeyCount(), keysBefore) << name << " left a registry key open";
   EXPECT_EQ(winsim::OpenHandleCount(), before) << name << " left an installer handle open";
   EXPECT_EQ(winsim::OpenKernelHandleCount(), kernelBefore) << name << " left a file handle open";

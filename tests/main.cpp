@@ -25,6 +25,8 @@ class ResetWinsim : public ::testing::EmptyTestEventListener {
     winsim::ResetWindows();
     winsim::FreezeClock(false);
     winsim::ResetSystemClock();
+    winsim::ResetShellLinks();
+    winsim::FailCoCreateInstance(S_OK);
   }
 };
 

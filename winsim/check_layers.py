@@ -26,6 +26,7 @@ LAYERS = {
     "user32": 2,
     "ole32": 2,
     "version": 2,
+    "shell32": 2,
     "msi": 3,
 }
 

@@ -267,4 +267,18 @@ struct TableContent {
 // Every table of the database behind a database or install handle, by name.
 std::vector<TableContent> DatabaseTables(MSIHANDLE handle);
 
+// ---- COM and the shell link object ---------------------------------------------------
+// How many initialisations (CoInitialize / OleInitialize) of this thread's
+// apartment are outstanding.
+int ComInitializeDepth();
+// Makes every CoCreateInstance fail with `result`; S_OK lets it succeed again.
+void FailCoCreateInstance(HRESULT result);
+// Shell link objects alive now (created and not yet released to zero).
+long LiveShellLinkCount();
+// Makes a method of every shell link object fail: "Load", "GetPath" and
+// "GetArguments" with E_FAIL, "QueryInterface" (for IPersistFile) with
+// E_NOINTERFACE. ResetShellLinks lets them all succeed again.
+void FailShellLinkMethod(const std::string& method);
+void ResetShellLinks();
+
 }  // namespace winsim

@@ -213,6 +213,17 @@ def check_install(r, prefix, log, code, package_type, scenario):
         r.check("install: old client folder %s removed" % folder,
                 not q.exists(prefix, q.OLD_CLIENT + folder))
 
+    # RemoveHLShortcuts, the condition action of the old launcher's menu row:
+    # of the shortcuts made by Wine's shell, exactly the one that starts the
+    # launcher with /DI got a RemoveFile row and is gone.
+    menu_rows = [k for k, d in rows.items() if d.lower() == q.OLD_MENU.lower()]
+    r.equal("install: one RemoveFile row in the old launcher's menu folder",
+            len(menu_rows), len(q.OLD_MENU_REMOVED))
+    for name in q.OLD_MENU_FILES:
+        removed = name in q.OLD_MENU_REMOVED
+        r.equal("install: old launcher menu file %s %s" % (name, "removed (RemoveHLShortcuts)" if removed else "kept"),
+                q.exists(prefix, q.OLD_MENU + name), not removed)
+
     # MoveFileTree: the keystore moved into the new client, its backup stayed.
     moves = log.tree_rows("MV_FILE_")
     destinations = set(moves.values())
@@ -328,6 +339,7 @@ def check_removal(r, prefix, log, code, package_type, before_install):
     expected_gone = {q.OLD_CLIENT + rel for rel in q.OLD_CLIENT_FILES if rel not in q.OLD_CLIENT_KEPT}
     expected_gone |= {q.OLD_CLIENT + d for d in ("bin\\", "lang\\", "lang\\en\\", "lang\\de\\")}
     expected_gone |= {q.OLD_KEYSTORE + rel for rel in moved}
+    expected_gone |= {q.OLD_MENU + name for name in q.OLD_MENU_REMOVED}
     expected_new = {q.CLIENT_DIR + "keystore\\" + rel for rel in moved}
     expected_new |= {q.CLIENT_DIR + "keystore\\", q.CLIENT_DIR + "keystore\\cacerts\\"}
     r.equal("remove: nothing left behind but the migrated keystore",
@@ -383,6 +395,7 @@ def main():
         else:
             prefix.boot()
         q.plant_earlier_installation(prefix)
+        q.plant_old_launcher_menu(prefix)
         before_install = q.snapshot(prefix)
 
         props = command_line(scenario["props"])

@@ -218,6 +218,31 @@ def plant_earlier_installation(prefix):
         % (reg_string(OLD_CLIENT), reg_string(OLD_KEYSTORE)), "earlier-installation.reg")
 
 
+# The earlier launcher's menu folder: shortcuts made by Wine's shell
+# (tests/data). The package's VmrRemoveFileTree row names RemoveHLShortcuts in
+# its file condition, so an installation removes the shortcut that starts the
+# launcher with /DI and leaves the other files of the folder alone.
+OLD_MENU = "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Velmar Hublane 8\\"
+SHORTCUT_DATA = Path(__file__).resolve().parent.parent / "data"
+OLD_MENU_FILES = {  # name in the menu folder: file of tests/data
+    "Hublane.lnk": "wine_launcher_di.lnk",         # hl.exe /DI: removed
+    "Hublane Setup.lnk": "wine_launcher.lnk",      # hl.exe alone: kept
+    "Notes.lnk": "wine_notepad_di.lnk",            # notepad.exe /DI: kept
+    "Read Me.txt": None,                           # not a shortcut: kept
+}
+OLD_MENU_REMOVED = ["Hublane.lnk"]
+
+
+def plant_old_launcher_menu(prefix):
+    for name, source in OLD_MENU_FILES.items():
+        host = prefix.host_path(OLD_MENU + name)
+        host.parent.mkdir(parents=True, exist_ok=True)
+        host.write_bytes((SHORTCUT_DATA / source).read_bytes() if source else b"Hublane 8\r\n")
+    prefix.import_registry(
+        "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmar\\Hublane 8]\n\"MenuFolder\"=\"%s\"\n"
+        % OLD_MENU.replace("\\", "\\\\"), "earlier-launcher.reg")
+
+
 def run_client(prefix):
     """What the installed client leaves behind while it runs."""
     for rel in RUNTIME_FILES:

@@ -236,3 +236,7 @@ DWORD WINAPI WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wai
 HANDLE WINAPI FindFirstChangeNotificationA(LPCSTR pathName, BOOL watchSubtree, DWORD filter);
 BOOL WINAPI FindNextChangeNotification(HANDLE change);
 BOOL WINAPI FindCloseChangeNotification(HANDLE change);
+
+// ---- the current directory ------------------------------------------------------------
+BOOL WINAPI SetCurrentDirectoryA(LPCSTR pathName);
+DWORD WINAPI GetCurrentDirectoryA(DWORD size, LPSTR buffer);

@@ -6,3 +6,9 @@
 #define VT_I4 3
 #define VT_LPSTR 30
 #define VT_FILETIME 64
+
+// ---- COM text (wtypesbase.h on Windows) -------------------------------------------------
+#include "windef.h"
+typedef WCHAR OLECHAR;
+typedef OLECHAR* LPOLESTR;
+typedef const OLECHAR* LPCOLESTR;
