@@ -1,5 +1,7 @@
 cmake_policy(SET CMP0057 NEW)
-# Checks a built viduzo.dll: it exports exactly the listed actions, by
+# Checks a built viduzo.dll: it exports exactly the listed actions (ACTIONS,
+# the list the build made the DLL from) and exactly the complete list of the
+# actions packages call (COMPLETE, one name a line, "#" lines are comments), by
 # undecorated name, and imports nothing but Windows system DLLs.
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
@@ -27,6 +29,15 @@ endforeach()
 list(SORT exported)
 if(NOT exported STREQUAL wanted)
   message(FATAL_ERROR "exports differ\n wanted: ${wanted}\n found:  ${exported}")
+endif()
+file(STRINGS ${COMPLETE} complete REGEX "^[A-Za-z_]")
+list(SORT complete)
+if(NOT exported STREQUAL complete)
+  set(missing ${complete})
+  list(REMOVE_ITEM missing ${exported})
+  set(extra ${exported})
+  list(REMOVE_ITEM extra ${complete})
+  message(FATAL_ERROR "exports are not the complete list of actions\n missing: ${missing}\n not in the list: ${extra}")
 endif()
 
 # Imports: "\tDLL Name: KERNEL32.dll".
