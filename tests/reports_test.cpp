@@ -577,44 +577,53 @@ TEST(InstallSummary, TemplateIdentifiersAndMissingTemplates) {
 
 TEST(InstallSummary, AdministrativeInstallation) {
   const std::string list = "INSERT INTO `ListBox` (`Property`, `Order`, `Value`, `Text`) VALUES ";
-  for (bool sample : {false, true}) {
-    SCOPED_TRACE(sample ? "a sample dialog is shown" : "administrative");
-    Package pkg;
-    SummaryPackage(pkg, {{"Suite", "", "Suite", 1, 1, 0},
-                         {"Client", "Suite", "Client", 1, 1, 0},
-                         {"Other", "", "Other", 1, 1, 0},
-                         {"Plain", "", "Plain", 1, 200, 0}});
-    pkg.Sql(list + "('RemoveFeatureListBox12', 1, 'Suite', 'Suite listed')");
-    pkg.Sql("INSERT INTO `ListBox` (`Property`, `Order`, `Value`) VALUES "
-            "('RemoveFeatureListBox21', 2, 'Suite\\Client')");
-    pkg.Sql(list + "('DialogListBox11', 1, 'Welcome', 'Welcome')");
-    pkg.Sql(list + "('DialogListBox12', 2, 'License', 'License')");
-    pkg.Sql("INSERT INTO `ListBox` (`Property`, `Order`, `Value`) VALUES "
-            "('DialogListBox12', 4, 'Untitled')");
-    pkg.Sql(list + "('DialogListBox21', 3, 'Finish', 'Finish')");
-    pkg.Property("AdminDisabledText", "Off").Property("InstallLocallyText", "Here");
-    MSIHANDLE h = pkg.Open();
-    Cost(h);
-    SetProp(h, "ACTION", "ADMIN");
+  Package pkg;
+  SummaryPackage(pkg, {{"Suite", "", "Suite", 1, 1, 0},
+                       {"Client", "Suite", "Client", 1, 1, 0},
+                       {"Other", "", "Other", 1, 1, 0},
+                       {"Plain", "", "Plain", 1, 200, 0},
+                       {"Untitled", "", "", 1, 1, 0}});
+  pkg.Sql(list + "('RemoveFeatureListBox12', 1, 'Suite', 'Suite listed')");
+  pkg.Sql("INSERT INTO `ListBox` (`Property`, `Order`, `Value`) VALUES "
+          "('RemoveFeatureListBox21', 2, 'Suite\\Client')");
+  // Lists outside the four feature lists and the four dialog lists count for nothing.
+  for (const char* other : {"10", "13", "31", "01"}) {
+    pkg.Sql(list + "('RemoveFeatureListBox" + other + "', 1, 'Other', 'Other listed')");
+    pkg.Sql(list + "('DialogListBox" + other + "', 1, 'Other', 'Other')");
+  }
+  pkg.Sql(list + "('DialogListBox11', 1, 'Welcome', 'Welcome')");
+  pkg.Sql(list + "('DialogListBox12', 2, 'License', 'License')");
+  pkg.Sql("INSERT INTO `ListBox` (`Property`, `Order`, `Value`) VALUES ('DialogListBox12', 4, 'Untitled')");
+  pkg.Sql(list + "('DialogListBox21', 3, 'Finish', 'Finish')");
+  pkg.Property("InstallLocallyText", "Here");
+  MSIHANDLE h = pkg.Open();
+  Cost(h);
+  SetProp(h, "ACTION", "ADMIN");
+  const std::string untitled = "Could not retrieve Feature.Title for Feature";
+  for (int run = 0; run < 3; ++run) {  // defaults, a text of the admin column set, a sample shown
+    SCOPED_TRACE(run);
+    if (run == 1) SetProp(h, "AdminDisabledText", "Off");
+    if (run == 2) SetProp(h, "DisplaySampleDialog", "1");
     SetProp(h, "ENABLE_DIALOGS", "stale");
-    if (sample) SetProp(h, "DisplaySampleDialog", "1");
     EXPECT_EQ(CallAction(h, "SetInstallSummaryReport"), 0u);
     Rows lines;
-    if (sample)
+    if (run == 2)
       lines = {{"11", "NOT Installed", Line("Suite", "Here")},
                {"12", "NOT Installed", Line("Client", "Here")},
                {"13", "NOT Installed", Line("Other", "Here")},
-               {"14", "NOT Installed", Line("Plain", "Absent")}};
+               {"14", "NOT Installed", Line("Plain", "Absent")},
+               {"15", "NOT Installed", Line(untitled, "Here")}};
     else
-      lines = {{"11", "NOT Installed", Line("Suite listed", "Off")},
+      lines = {{"11", "NOT Installed", Line("Suite listed", run ? "Off" : "Disabled")},
                {"12", "NOT Installed",
                 Line("Could not retrieve Listbox.Text for Feature during Admin",
                      "Scheduled To Be Removed")},
                {"13", "NOT Installed", Line("Other", "Local")},
-               {"14", "NOT Installed", Line("Plain", "Absent")}};
+               {"14", "NOT Installed", Line("Plain", "Absent")},
+               {"15", "NOT Installed", Line(untitled, "Local")}};
     EXPECT_EQ(SummaryLines(h), lines);
-    EXPECT_EQ(GetProp(h, "VMR_ADDLOCAL"), sample ? "Suite,Client,Other," : "Other,");
-    EXPECT_EQ(GetProp(h, "VMR_REMOVE"), sample ? "" : "Client,");
+    EXPECT_EQ(GetProp(h, "VMR_ADDLOCAL"), run == 2 ? "Suite,Client,Other,Untitled," : "Other,Untitled,");
+    EXPECT_EQ(GetProp(h, "VMR_REMOVE"), run == 2 ? "" : "Client,");
     EXPECT_EQ(GetProp(h, "ENABLE_DIALOGS"), "Welcome,WELCOME,License,");
   }
 
