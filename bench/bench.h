@@ -51,6 +51,14 @@ inline MSIHANDLE OpenAsPackage(MSIHANDLE database, const std::string& path) {
   return install;
 }
 
+// Calls an export of viduzo.dll (winsim's image of it) with the install handle.
+inline UINT CallAction(const char* name, MSIHANDLE install) {
+  static HMODULE module = LoadLibraryA("viduzo.dll");
+  auto action = reinterpret_cast<UINT(WINAPI*)(MSIHANDLE)>(
+      reinterpret_cast<void*>(GetProcAddress(module, name)));
+  return action(install);
+}
+
 // The wall-clock seconds that f takes.
 template <class F>
 double Seconds(F&& f) {

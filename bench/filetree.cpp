@@ -22,6 +22,7 @@ namespace {
 
 using viduzo_bench::Execute;
 using viduzo_bench::Seconds;
+using viduzo_bench::CallAction;
 
 // A package with the file tables and one row in each tree table; every file is
 // tested by the file condition, so that each one becomes a row of its own.
@@ -54,23 +55,7 @@ MSIHANDLE OpenPackage(const std::string& path) {
       "'', 'c VmrCoreMoveFileFile >< \".\"')",
   };
   for (const char* s : sql) Execute(database, s);
-  MSIHANDLE summary = 0;
-  MsiGetSummaryInformationA(database, nullptr, 4, &summary);
-  MsiSummaryInfoSetPropertyA(summary, PID_TEMPLATE, VT_LPSTR, 0, nullptr, ";1033");
-  MsiSummaryInfoSetPropertyA(summary, PID_REVNUMBER, VT_LPSTR, 0, nullptr,
-                             "{0B2E6A5C-4C1F-4B7E-9A3D-5E8F7C6B1A20}");
-  MsiSummaryInfoSetPropertyA(summary, PID_PAGECOUNT, VT_I4, 200, nullptr, nullptr);
-  MsiSummaryInfoSetPropertyA(summary, PID_WORDCOUNT, VT_I4, 2, nullptr, nullptr);
-  MsiSummaryInfoPersist(summary);
-  MsiCloseHandle(summary);
-  MsiDatabaseCommit(database);
-  MsiCloseHandle(database);
-  MSIHANDLE install = 0;
-  if (MsiOpenPackageA(path.c_str(), &install) != ERROR_SUCCESS) {
-    std::fprintf(stderr, "cannot open %s\n", path.c_str());
-    std::exit(1);
-  }
-  return install;
+  return viduzo_bench::OpenAsPackage(database, path);
 }
 
 // Plants a tree of about `entries` entries, ten files to a folder: every folder
@@ -157,12 +142,6 @@ long CountRows(MSIHANDLE install, const char* table) {
   return count;
 }
 
-UINT Call(const char* name, MSIHANDLE install) {
-  static HMODULE module = LoadLibraryA("viduzo.dll");
-  auto action = reinterpret_cast<UINT(WINAPI*)(MSIHANDLE)>(
-      reinterpret_cast<void*>(GetProcAddress(module, name)));
-  return action(install);
-}
 
 }  // namespace
 
@@ -186,8 +165,8 @@ int main() {
     MsiSetPropertyA(install, "OLDDIR", root.c_str());
     MsiSetPropertyA(install, "NEWDIR", target.c_str());
     UINT removeResult = 0, moveResult = 0;
-    double remove = Seconds([&] { removeResult = Call("RemoveFileTree", install); });
-    double move = Seconds([&] { moveResult = Call("MoveFileTree", install); });
+    double remove = Seconds([&] { removeResult = CallAction("RemoveFileTree", install); });
+    double move = Seconds([&] { moveResult = CallAction("MoveFileTree", install); });
     long removeRows = CountRows(install, "RemoveFile");
     long moveRows = CountRows(install, "MoveFile");
     MsiCloseHandle(install);

@@ -81,23 +81,7 @@ MSIHANDLE OpenPackage(const std::string& path, int n) {
   MsiCloseHandle(row);
   Execute(database, "INSERT INTO `Property` (`Property`, `Value`) VALUES ('ProductCode', "
                     "'{5D1C7A40-2E8B-4F96-A3C5-7B0E9D214F68}')");
-  MSIHANDLE summary = 0;
-  MsiGetSummaryInformationA(database, nullptr, 4, &summary);
-  MsiSummaryInfoSetPropertyA(summary, PID_TEMPLATE, VT_LPSTR, 0, nullptr, ";1033");
-  MsiSummaryInfoSetPropertyA(summary, PID_REVNUMBER, VT_LPSTR, 0, nullptr,
-                             "{8A4E2C17-5B3D-4F60-9E21-C7D05B8A3F94}");
-  MsiSummaryInfoSetPropertyA(summary, PID_PAGECOUNT, VT_I4, 200, nullptr, nullptr);
-  MsiSummaryInfoSetPropertyA(summary, PID_WORDCOUNT, VT_I4, 2, nullptr, nullptr);
-  MsiSummaryInfoPersist(summary);
-  MsiCloseHandle(summary);
-  MsiDatabaseCommit(database);
-  MsiCloseHandle(database);
-  MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
-  MSIHANDLE install = 0;
-  if (MsiOpenPackageA(path.c_str(), &install) != ERROR_SUCCESS) {
-    std::fprintf(stderr, "cannot open %s\n", path.c_str());
-    std::exit(1);
-  }
+  MSIHANDLE install = viduzo_bench::OpenAsPackage(database, path);
   for (const char* action : {"CostInitialize", "FileCost", "CostFinalize"})
     if (MsiDoActionA(install, action) != ERROR_SUCCESS) {
       std::fprintf(stderr, "%s failed\n", action);
@@ -149,10 +133,7 @@ long CountRows(MSIHANDLE install, const std::string& list) {
 }
 
 UINT Call(const char* name, MSIHANDLE install) {
-  static HMODULE module = LoadLibraryA("viduzo.dll");
-  auto action = reinterpret_cast<UINT(WINAPI*)(MSIHANDLE)>(
-      reinterpret_cast<void*>(GetProcAddress(module, name)));
-  UINT result = action(install);
+  UINT result = viduzo_bench::CallAction(name, install);
   if (result != ERROR_SUCCESS) std::fprintf(stderr, "%s returned %u\n", name, result);
   return result;
 }

@@ -19,6 +19,7 @@ namespace {
 
 using viduzo_bench::Execute;
 using viduzo_bench::Seconds;
+using viduzo_bench::CallAction;
 
 constexpr int kFragmentsPerControl = 8;
 
@@ -107,12 +108,6 @@ long FetchAll(MSIHANDLE install) {
   return bytes;
 }
 
-UINT Call(const char* name, MSIHANDLE install) {
-  static HMODULE module = LoadLibraryA("viduzo.dll");
-  auto action = reinterpret_cast<UINT(WINAPI*)(MSIHANDLE)>(
-      reinterpret_cast<void*>(GetProcAddress(module, name)));
-  return action(install);
-}
 
 }  // namespace
 
@@ -129,7 +124,7 @@ int main() {
     long fetched = 0;
     double fetch = Seconds([&] { fetched = FetchAll(install); });
     UINT result = ERROR_SUCCESS;
-    double seconds = Seconds([&] { result = Call("GenerateRtfFromReportTable", install); });
+    double seconds = Seconds([&] { result = CallAction("GenerateRtfFromReportTable", install); });
     if (result != ERROR_SUCCESS) std::fprintf(stderr, "GenerateRtfFromReportTable returned %u\n", result);
     double perByte = seconds * 1e9 / static_cast<double>(bytes);
     if (first == 0) first = perByte;
