@@ -84,6 +84,37 @@ class DynamicRegistry : public ::testing::Test {
     for (size_t i = 1; i < numbers.size(); ++i) EXPECT_EQ(numbers[i], numbers[0] + (long long)i);
   }
 
+  // Adds the row "First" through the library, then a row "Taken" of its own
+  // under the key the library generates next. Gives the keys of the first row,
+  // of the taken one, and the one after.
+  struct Keys {
+    std::string first, taken, after;
+  };
+  Keys TakeNextKey() {
+    EXPECT_TRUE(viduzo::AddTempRegistryRow(h, 2, "First", "n", "v", "Comp"));
+    Rows first = QueryRows(h, "SELECT `Registry` FROM `Registry`");
+    EXPECT_EQ(first.size(), 1u);
+    if (first.size() != 1) return {};
+    std::string suffix;
+    long long number = KeyNumber(first[0][0], &suffix);
+    EXPECT_GE(number, 0);
+    Keys keys{first[0][0], "DYN_REG" + std::to_string(number + 1) + suffix,
+              "DYN_REG" + std::to_string(number + 2) + suffix};
+    MSIHANDLE database = MsiGetActiveDatabase(h);
+    MSIHANDLE view = 0;
+    EXPECT_EQ(MsiDatabaseOpenViewA(database,
+                                   ("INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, "
+                                    "`Component_`) VALUES ('" + keys.taken +
+                                    "', 2, 'Taken', 'n', 'Comp') TEMPORARY")
+                                       .c_str(),
+                                   &view),
+              ERROR_SUCCESS);
+    EXPECT_EQ(MsiViewExecute(view, 0), ERROR_SUCCESS);
+    MsiCloseHandle(view);
+    MsiCloseHandle(database);
+    return keys;
+  }
+
   SavedPlace lnk_, lnkfile_, lnk2_, lnkfile2_, agent_;
   Package pkg;
   MSIHANDLE h = 0;
@@ -367,32 +398,11 @@ TEST_F(DynamicRegistry, RowsTakeTheComponentByNameOrProperty) {
 
 TEST_F(DynamicRegistry, AKeyAlreadyInTheTableFailsTheRowAndIsSkipped) {
   Open();
-  ASSERT_TRUE(viduzo::AddTempRegistryRow(h, 2, "First", "n", "v", "Comp"));
-  Rows first = QueryRows(h, "SELECT `Registry` FROM `Registry`");
-  ASSERT_EQ(first.size(), 1u);
-  std::string suffix;
-  long long number = KeyNumber(first[0][0], &suffix);
-  ASSERT_GE(number, 0);
-  // The next generated key is taken already.
-  const std::string taken = "DYN_REG" + std::to_string(number + 1) + suffix;
-  MSIHANDLE database = MsiGetActiveDatabase(h);
-  MSIHANDLE view = 0;
-  ASSERT_EQ(MsiDatabaseOpenViewA(database,
-                                 ("INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, "
-                                  "`Component_`) VALUES ('" + taken +
-                                  "', 2, 'Taken', 'n', 'Comp') TEMPORARY")
-                                     .c_str(),
-                                 &view),
-            ERROR_SUCCESS);
-  EXPECT_EQ(MsiViewExecute(view, 0), ERROR_SUCCESS);
-  MsiCloseHandle(view);
-  MsiCloseHandle(database);
+  const Keys keys = TakeNextKey();
   EXPECT_FALSE(viduzo::AddTempRegistryRow(h, 2, "Second", "n", "v", "Comp"));
   EXPECT_TRUE(viduzo::AddTempRegistryRow(h, 2, "Third", "n", "v", "Comp"));
   EXPECT_EQ(QueryRows(h, "SELECT `Registry`, `Key` FROM `Registry`"),
-            (Rows{{first[0][0], "First"},
-                  {taken, "Taken"},
-                  {"DYN_REG" + std::to_string(number + 2) + suffix, "Third"}}));
+            (Rows{{keys.first, "First"}, {keys.taken, "Taken"}, {keys.after, "Third"}}));
 }
 
 TEST_F(DynamicRegistry, ACopyGoesOnPastAFailedRow) {
@@ -401,24 +411,7 @@ TEST_F(DynamicRegistry, ACopyGoesOnPastAFailedRow) {
   lnk.subkeys = {{"Sub", RegTree{{Number("n", 2)}, {}}}};
   Plant(HKEY_CLASSES_ROOT, ".lnk", lnk);
   Open();
-  ASSERT_TRUE(viduzo::AddTempRegistryRow(h, 2, "Probe", "n", "v", "Comp"));
-  Rows probe = QueryRows(h, "SELECT `Registry` FROM `Registry`");
-  std::string suffix;
-  long long number = KeyNumber(probe[0][0], &suffix);
-  // The key that the copy's first row (the key row of ".lnk2") will get.
-  const std::string taken = "DYN_REG" + std::to_string(number + 1) + suffix;
-  MSIHANDLE database = MsiGetActiveDatabase(h);
-  MSIHANDLE view = 0;
-  ASSERT_EQ(MsiDatabaseOpenViewA(database,
-                                 ("INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, "
-                                  "`Component_`) VALUES ('" + taken +
-                                  "', 2, 'Taken', 'n', 'Comp') TEMPORARY")
-                                     .c_str(),
-                                 &view),
-            ERROR_SUCCESS);
-  EXPECT_EQ(MsiViewExecute(view, 0), ERROR_SUCCESS);
-  MsiCloseHandle(view);
-  MsiCloseHandle(database);
+  TakeNextKey();  // the key of the copy's first row, the key row of ".lnk2"
   EXPECT_FALSE(viduzo::_CopyKey1ToKey2(h, 0, ".lnk", 0, ".lnk2"));
   EXPECT_EQ(QueryRows(h, "SELECT `Key`, `Name`, `Value` FROM `Registry` WHERE `Root` = 0"),
             (Rows{{".lnk2", "", "lnkfile2"},

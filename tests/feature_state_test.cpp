@@ -77,11 +77,6 @@ struct CostingPackage {
   Package pkg;
 };
 
-void Cost(MSIHANDLE h) {
-  for (const char* action : {"CostInitialize", "FileCost", "CostFinalize"})
-    ASSERT_EQ(MsiDoActionA(h, action), 0u) << action;
-}
-
 struct States {
   UINT result;
   INSTALLSTATE installed, action;

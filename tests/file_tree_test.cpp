@@ -21,17 +21,28 @@ namespace {
 
 const char kSuffix[] = ".E06D3B94_1A58_4C7E_B3F2_6D9A04C85E13";
 
-// The standard file tables and the two tree tables, with OLDDIR and NEWDIR.
-void CreateTables(Package& pkg) {
-  pkg.Table("Directory").Table("RemoveFile").Table("MoveFile");
-  pkg.Table("VmrRemoveFileTree").Table("VmrMoveFileTree");
-    pkg.Sql("INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) VALUES "
-            "('TARGETDIR', '', 'SourceDir')");
-    pkg.Sql("INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) VALUES "
-            "('OLDDIR', 'TARGETDIR', 'Old')");
-    pkg.Sql("INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) VALUES "
-            "('NEWDIR', 'TARGETDIR', 'New')");
-}
+// A package with the standard file tables and the two tree tables, with
+// OLDDIR and NEWDIR.
+struct TreePackage : Package {
+  using Package::Open;
+  // Opens the package with OLDDIR and NEWDIR set.
+  MSIHANDLE Open(const std::string& from, const std::string& to) {
+    MSIHANDLE h = Open();
+    SetProp(h, "OLDDIR", from);
+    SetProp(h, "NEWDIR", to);
+    return h;
+  }
+  TreePackage() {
+    Table("Directory").Table("RemoveFile").Table("MoveFile");
+    Table("VmrRemoveFileTree").Table("VmrMoveFileTree");
+    for (const char* row : {"'TARGETDIR', '', 'SourceDir'", "'OLDDIR', 'TARGETDIR', 'Old'",
+                            "'NEWDIR', 'TARGETDIR', 'New'"})
+      Sql(std::string("INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) "
+                      "VALUES (") + row + ")");
+  }
+};
+
+std::string IntOrNull(int n) { return n < 0 ? "NULL" : std::to_string(n); }
 
 // A removal row; mode -1 leaves the column null.
 void RemoveRow(Package& pkg, const std::string& tree, int mode,
@@ -39,16 +50,17 @@ void RemoveRow(Package& pkg, const std::string& tree, int mode,
                const std::string& root = "OLDDIR") {
   pkg.Sql("INSERT INTO `VmrRemoveFileTree` (`Tree`, `Component_`, `Root`, `Mode`, "
           "`DirCondition`, `FileCondition`) VALUES ('" + tree + "', 'OldFiles', '" + root +
-          "', " + (mode < 0 ? std::string("NULL") : std::to_string(mode)) + ", '" +
-          dirCondition + "', '" + fileCondition + "')");
+          "', " + IntOrNull(mode) + ", '" + dirCondition + "', '" + fileCondition + "')");
 }
 
+// A move row; options -1 leaves the column null.
 void MoveRow(Package& pkg, const std::string& tree, int options,
-             const std::string& fileCondition = "") {
+             const std::string& fileCondition = "", const std::string& dirCondition = "",
+             const std::string& source = "OLDDIR", const std::string& destination = "NEWDIR") {
   pkg.Sql("INSERT INTO `VmrMoveFileTree` (`Tree`, `Component_`, `SourceRoot`, `DestRoot`, "
-          "`Options`, `DirCondition`, `FileCondition`) VALUES ('" + tree +
-          "', 'NewFiles', 'OLDDIR', 'NEWDIR', " + std::to_string(options) + ", '', '" +
-          fileCondition + "')");
+          "`Options`, `DirCondition`, `FileCondition`) VALUES ('" + tree + "', 'NewFiles', '" +
+          source + "', '" + destination + "', " + IntOrNull(options) + ", '" + dirCondition +
+          "', '" + fileCondition + "')");
 }
 
 // Plants a\x and a\b\y below a fresh folder; returns the path of a\.
@@ -75,9 +87,7 @@ Rows Moves(MSIHANDLE h) {
 
 class FileTreeTest : public ::testing::Test {
  protected:
-  FileTreeTest() { CreateTables(pkg); }
-
-  Package pkg;
+  TreePackage pkg;
 };
 
 #ifndef _WIN32
@@ -144,22 +154,13 @@ TEST(FileTreeKeys, RowsAndKeysOfAFreshProcess) {
     };
     for (const Step& step : steps) {
       SCOPED_TRACE(step.title);
-      Package p;
-      CreateTables(p);
+      TreePackage p;
       p.Sql("INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) VALUES ('" +
             mv(17) + "', 'ELSEWHERE', 'Kept')");
       const bool removal = std::string(step.action) == "RemoveFileTree";
-      if (removal) {
-        RemoveRow(p, "T", step.mode, "", step.fileCondition);
-      } else {
-        p.Sql("INSERT INTO `VmrMoveFileTree` (`Tree`, `Component_`, `SourceRoot`, `DestRoot`, "
-              "`Options`, `DirCondition`, `FileCondition`) VALUES ('M', 'NewFiles', 'OLDDIR', "
-              "'NEWDIR', " + (step.mode < 0 ? std::string("NULL") : std::to_string(step.mode)) +
-              ", '', '" + step.fileCondition + "')");
-      }
-      MSIHANDLE h = p.Open();
-      SetProp(h, "OLDDIR", step.root);
-      SetProp(h, "NEWDIR", target);
+      if (removal) RemoveRow(p, "T", step.mode, "", step.fileCondition);
+      else MoveRow(p, "M", step.mode, step.fileCondition);
+      MSIHANDLE h = p.Open(step.root, target);
       EXPECT_EQ(CallAction(h, step.action), 0u);
       EXPECT_EQ(Directories(h), step.directories);
       EXPECT_EQ(removal ? Removals(h) : Moves(h), step.rows);
@@ -176,13 +177,10 @@ TEST(FileTreeKeys, RowsAndKeysOfAFreshProcess) {
 // the characters of its name: both walks schedule that file under its whole
 // name, with the folder in the generated key's property.
 TEST(FileTreeSingleFile, RootOfOneCharacterIsAFile) {
-  Package p;
-  CreateTables(p);
+  TreePackage p;
   RemoveRow(p, "T", 3);
   MoveRow(p, "M", 1);
-  MSIHANDLE h = p.Open();
-  SetProp(h, "OLDDIR", "x");
-  SetProp(h, "NEWDIR", TempFolder("onechar"));
+  MSIHANDLE h = p.Open("x", TempFolder("onechar"));
   EXPECT_EQ(CallAction(h, "RemoveFileTree"), 0u);
   EXPECT_EQ(CallAction(h, "MoveFileTree"), 0u);
   EXPECT_EQ(QueryRows(h, "SELECT `FileName` FROM `RemoveFile`"), (Rows{{"x"}}));
@@ -203,8 +201,7 @@ TEST(FileTreeSingleFile, RootNamingOneFileUsesItsWholeName) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.title);
-    Package p;
-    CreateTables(p);
+    TreePackage p;
     RemoveRow(p, "T", 3, "", c.fileCondition);
     MoveRow(p, "M", 1, c.fileCondition);
     MSIHANDLE h = p.Open();
@@ -232,16 +229,6 @@ TEST(FileTreeSingleFile, RootNamingOneFileUsesItsWholeName) {
       }
     }
   }
-}
-
-// The 8.3 name the file system gave a file ("" when it has none).
-std::string ShortName(const std::string& path) {
-  WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA(path.c_str(), &data);
-  EXPECT_NE(find, INVALID_HANDLE_VALUE) << path;
-  if (find == INVALID_HANDLE_VALUE) return "";
-  FindClose(find);
-  return data.cAlternateFileName;
 }
 
 // Files picked by their long or short name. Removal retries a refused long name
@@ -293,13 +280,10 @@ TEST(FileTreeNames, FilesPickedByLongOrShortName) {
   };
   for (Case& c : cases) {
     SCOPED_TRACE(std::string(c.action) + " " + c.condition);
-    Package p;
-    CreateTables(p);
+    TreePackage p;
     RemoveRow(p, "T", c.mode, "", c.condition);
     MoveRow(p, "M", 0, c.condition);
-    MSIHANDLE h = p.Open();
-    SetProp(h, "OLDDIR", a);
-    SetProp(h, "NEWDIR", TempFolder("target"));
+    MSIHANDLE h = p.Open(a, TempFolder("target"));
     EXPECT_EQ(CallAction(h, c.action), 0u);
     const bool removal = std::string(c.action) == "RemoveFileTree";
     Rows files = removal ? QueryRows(h, "SELECT `FileName` FROM `RemoveFile` WHERE `FileName` "
@@ -324,8 +308,7 @@ TEST(FileTreeNames, NamesAtTheLimit) {
   ASSERT_TRUE(winsim::SetShortName(a + alone, ""));
   ASSERT_TRUE(winsim::SetShortName(a + joined, "JJJJJJ~1.TXT"));
   ASSERT_TRUE(winsim::SetShortName(a + "Long Name.txt", "L"));
-  Package p;
-  CreateTables(p);
+  TreePackage p;
   RemoveRow(p, "T", 3, "", "c VmrCoreRemoveFileFile >< \".txt\" OR VmrCoreRemoveFileFile = \"L\"");
   MSIHANDLE h = p.Open();
   SetProp(h, "OLDDIR", a);
@@ -358,8 +341,7 @@ TEST_F(FileTreeTest, RowFailuresAndQuietCases) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.title);
-    Package p;
-    CreateTables(p);
+    TreePackage p;
     RemoveRow(p, "T", 3, c.dirCondition, c.fileCondition);
     MSIHANDLE h = p.Open();
     std::string root = c.root;
@@ -412,14 +394,10 @@ TEST(FileTreeMoves, QuietMoves) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.directoryCondition) + " to " + c.destination);
-    Package p;
-    CreateTables(p);
-    p.Sql(std::string("INSERT INTO `VmrMoveFileTree` (`Tree`, `Component_`, `SourceRoot`, "
-                      "`DestRoot`, `Options`, `DirCondition`, `FileCondition`) VALUES ('M', "
-                      "'NewFiles', 'OLDDIR', 'NEWDIR', 0, '") + c.directoryCondition + "', '')");
-    MSIHANDLE h = p.Open();
-    SetProp(h, "OLDDIR", PlantTree());
-    SetProp(h, "NEWDIR", std::string(c.destination) == "<target>" ? TempFolder("qt") : c.destination);
+    TreePackage p;
+    MoveRow(p, "M", 0, "", c.directoryCondition);
+    const std::string to = c.destination;
+    MSIHANDLE h = p.Open(PlantTree(), to == "<target>" ? TempFolder("qt") : to);
     EXPECT_EQ(CallAction(h, "MoveFileTree"), 0u);
     EXPECT_EQ(Moves(h).size(), c.moves);
   }
@@ -458,14 +436,11 @@ struct TimestampCase {
 // conditions and checks the file rows and the list.
 void RunTimestampCase(TimestampCase& c) {
   const FILETIME created{100, 30000000}, written{300, 30000001}, early{5, 29999999};
-  Package p;
-  CreateTables(p);
+  TreePackage p;
   p.Table("CustomAction");
   p.Sql(std::string("INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES "
                     "('Mark', 51, '") + kTimestamps + "', '[" + kTimestamps + "]M>')");
-  p.Sql("INSERT INTO `VmrMoveFileTree` (`Tree`, `Component_`, `SourceRoot`, `DestRoot`, "
-        "`Options`, `DirCondition`, `FileCondition`) VALUES ('M', 'NewFiles', 'OLDDIR', "
-        "'NEWDIR', 1, '" + c.directoryCondition + "', '" + c.fileCondition + "')");
+  MoveRow(p, "M", 1, c.fileCondition, c.directoryCondition);
   MSIHANDLE h = p.Open();
   // "a " actions run through the engine.
   SetProp(h, "MSI_VERSION.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60", "500");
@@ -547,8 +522,7 @@ struct ActionCase {
 void RunActionCases(const std::vector<ActionCase>& cases, const char* msiVersion) {
   for (const ActionCase& c : cases) {
     SCOPED_TRACE(c.condition + std::string(" answering ") + std::to_string(c.answer));
-    Package p;
-    CreateTables(p);
+    TreePackage p;
     RemoveRow(p, "T", 3, c.condition, "");
     MSIHANDLE h = p.Open();
     SetProp(h, "MSI_VERSION.5B1E0A72_3C94_4F0B_A6D2_17E9C3B48D60", msiVersion);
@@ -638,17 +612,10 @@ TEST(FileTreeParents, MissingRootParents) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.title);
     winsim::ResetSession();
-    Package p;
-    CreateTables(p);
+    TreePackage p;
     const bool removal = std::string(c.action) == "RemoveFileTree";
-    if (removal) {
-      RemoveRow(p, "T", 3, "", "", c.sourceRoot);
-    } else {
-      p.Sql(std::string("INSERT INTO `VmrMoveFileTree` (`Tree`, `Component_`, `SourceRoot`, "
-                        "`DestRoot`, `Options`, `DirCondition`, `FileCondition`) VALUES ('M', "
-                        "'NewFiles', '") + c.sourceRoot + "', '" + c.destinationRoot +
-            "', 1, '', '')");
-    }
+    if (removal) RemoveRow(p, "T", 3, "", "", c.sourceRoot);
+    else MoveRow(p, "M", 1, "", "", c.sourceRoot, c.destinationRoot);
     MSIHANDLE h = p.Open();
     const std::string source = c.emptySource ? "" : TempFolder("src");
     const std::string destination = c.emptyDestination ? "" : TempFolder("dst");
@@ -702,8 +669,7 @@ TEST(FileTreeFailures, ReadsWritesCostFinalizeAndTrace) {
     SCOPED_TRACE(c.title);
     winsim::ResetSession();
     winsim::ClearDebugLines();
-    Package p;
-    CreateTables(p);
+    TreePackage p;
     RemoveRow(p, "T", 3, "", "c VmrCoreRemoveFileFile = \"y.txt\"");
     MoveRow(p, "M", 0, "c VmrCoreMoveFileFile = \"y.txt\"");
     MSIHANDLE h = p.Open();
@@ -778,8 +744,7 @@ TEST(FileTreeFailures, EveryFailingStepFailsTheRow) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.title);
     winsim::ResetSession();
-    Package p;
-    CreateTables(p);
+    TreePackage p;
     RemoveRow(p, "T", 3, "", c.fileCondition);
     MoveRow(p, "M", 0, c.fileCondition);
     MSIHANDLE h = p.Open();
@@ -837,18 +802,13 @@ TEST(FileTreeTables, NoSessionAndOverlongColumns) {
   EXPECT_EQ(CallAction(0, "RemoveFileTree"), 1603u);
   EXPECT_EQ(CallAction(0, "MoveFileTree"), 1603u);
   // A column of more than 255 characters fails its row; the next row still runs.
-  Package p;
-  CreateTables(p);
+  TreePackage p;
   // 256 characters: one more than the column buffer holds.
   RemoveRow(p, "A", 3, "c " + std::string(254, 'x'));
   RemoveRow(p, "B", 3);
   MoveRow(p, "A", 0, "c " + std::string(254, 'x'));
-  p.Sql("INSERT INTO `VmrMoveFileTree` (`Tree`, `Component_`, `SourceRoot`, `DestRoot`, "
-        "`Options`, `DirCondition`, `FileCondition`) VALUES ('B', 'NewFiles', 'OLDDIR', "
-        "'NEWDIR', 0, '', '')");
-  MSIHANDLE h = p.Open();
-  SetProp(h, "OLDDIR", TempFolder("cols"));
-  SetProp(h, "NEWDIR", TempFolder("colstarget"));
+  MoveRow(p, "B", 0);
+  MSIHANDLE h = p.Open(TempFolder("cols"), TempFolder("colstarget"));
   EXPECT_EQ(CallAction(h, "RemoveFileTree"), 1603u);
   EXPECT_EQ(CallAction(h, "MoveFileTree"), 1603u);
   EXPECT_EQ(QueryRows(h, "SELECT `FileName` FROM `RemoveFile`"), (Rows{{""}, {"*"}}));

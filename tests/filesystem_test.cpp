@@ -79,7 +79,6 @@ WIN32_FIND_DATAA Entry(const std::string& path) {
   if (find != INVALID_HANDLE_VALUE) FindClose(find);
   return data;
 }
-std::string ShortOf(const std::string& path) { return Entry(path).cAlternateFileName; }
 
 // Natively, every test must close the kernel handles it opened.
 class FileSystemTest : public ::testing::Test {
@@ -163,7 +162,7 @@ TEST_F(FileSystemTest, LongNamesGetShortNamesThatOpenThem) {
   for (const char* name : {"Long Name.txt", "two.dots.txt", "toolongname.txt", "a b"}) {
     SCOPED_TRACE(name);
     WriteFile(dir + name, name);
-    std::string shortName = ShortOf(dir + name);
+    std::string shortName = ShortName(dir + name);
     EXPECT_TRUE(std::regex_match(shortName, std::regex("[^ .]{1,8}(\\.[^ .]{1,3})?")))
         << shortName;
     EXPECT_STREQ(Entry(dir + shortName).cFileName, name);
@@ -171,7 +170,7 @@ TEST_F(FileSystemTest, LongNamesGetShortNamesThatOpenThem) {
   }
   for (const char* name : {"README", "ReadMe.Txt"}) {  // 8.3 already, whatever the case
     WriteFile(dir + name, name);
-    EXPECT_EQ(ShortOf(dir + name), "") << name;
+    EXPECT_EQ(ShortName(dir + name), "") << name;
   }
 }
 
@@ -181,9 +180,10 @@ TEST_F(FileSystemTest, NtfsShortNameNumbering) {
   // The first four take ~1 to ~4 in creation order, then the hashed form.
   for (int i = 1; i <= 6; ++i) WriteFile(dir + "Long Name " + std::to_string(i) + ".txt", "");
   for (int i = 1; i <= 4; ++i)
-    EXPECT_EQ(ShortOf(dir + "Long Name " + std::to_string(i) + ".txt"),
+    EXPECT_EQ(ShortName(dir + "Long Name " + std::to_string(i) + ".txt"),
               "LONGNA~" + std::to_string(i) + ".TXT");
-  std::string fifth = ShortOf(dir + "Long Name 5.txt"), sixth = ShortOf(dir + "Long Name 6.txt");
+  const std::string fifth = ShortName(dir + "Long Name 5.txt");
+  const std::string sixth = ShortName(dir + "Long Name 6.txt");
   EXPECT_TRUE(std::regex_match(fifth, std::regex("LO[0-9A-F]{4}~[1-9]\\.TXT"))) << fifth;
   EXPECT_TRUE(std::regex_match(sixth, std::regex("LO[0-9A-F]{4}~[1-9]\\.TXT"))) << sixth;
   EXPECT_NE(fifth, sixth);
@@ -194,15 +194,15 @@ TEST_F(FileSystemTest, NtfsShortNameNumbering) {
   };
   for (const auto& c : cases) {
     WriteFile(dir + c[0], "");
-    EXPECT_EQ(ShortOf(dir + c[0]), c[1]) << c[0];
+    EXPECT_EQ(ShortName(dir + c[0]), c[1]) << c[0];
   }
 
   // A freed number is handed out again; a renamed file gets the short name of its new name.
   EXPECT_TRUE(DeleteFileA((dir + "Long Name 2.txt").c_str()));
   WriteFile(dir + "Long Name 7.txt", "");
-  EXPECT_EQ(ShortOf(dir + "Long Name 7.txt"), "LONGNA~2.TXT");
+  EXPECT_EQ(ShortName(dir + "Long Name 7.txt"), "LONGNA~2.TXT");
   EXPECT_TRUE(MoveFileA((dir + "Long Name 7.txt").c_str(), (dir + "Other Name.txt").c_str()));
-  EXPECT_EQ(ShortOf(dir + "Other Name.txt"), "OTHERN~1.TXT");
+  EXPECT_EQ(ShortName(dir + "Other Name.txt"), "OTHERN~1.TXT");
 }
 #endif
 

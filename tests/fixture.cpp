@@ -335,4 +335,18 @@ std::string Format(MSIHANDLE install, const std::string& templ) {
   return std::string(buffer.data(), count);
 }
 
+void Cost(MSIHANDLE install) {
+  for (const char* action : {"CostInitialize", "FileCost", "CostFinalize"})
+    ASSERT_EQ(MsiDoActionA(install, action), 0u) << action;
+}
+
+std::string ShortName(const std::string& path) {
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA(path.c_str(), &data);
+  EXPECT_NE(find, INVALID_HANDLE_VALUE) << path;
+  if (find == INVALID_HANDLE_VALUE) return "";
+  FindClose(find);
+  return data.cAlternateFileName;
+}
+
 }  // namespace viduzo_test

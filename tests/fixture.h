@@ -99,4 +99,10 @@ std::string ReadWholeFile(const std::string& path);
 // The resolved value of formatted text.
 std::string Format(MSIHANDLE install, const std::string& templ);
 
+// Runs CostInitialize, FileCost and CostFinalize; each must succeed.
+void Cost(MSIHANDLE install);
+
+// The 8.3 name the file system gave a file ("" when it has none).
+std::string ShortName(const std::string& path);
+
 }  // namespace viduzo_test

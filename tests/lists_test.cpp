@@ -109,11 +109,6 @@ void FeaturePackage(Package& pkg, const std::vector<Feature>& features) {
             std::to_string(f.display) + ", " + std::to_string(f.level) + ", 0)");
 }
 
-void Cost(MSIHANDLE h) {
-  for (const char* action : {"CostInitialize", "FileCost", "CostFinalize"})
-    ASSERT_EQ(MsiDoActionA(h, action), 0u) << action;
-}
-
 // Three levels under Suite, features hidden, disabled, chosen by level, without
 // a title, under a missing or untitled parent, and two whose parents loop.
 // Level 100 is above the package's install level, so those features have no
@@ -138,15 +133,11 @@ TEST(FeatureTitlePath, PathsFromTheTopDown) {
   Package pkg;
   std::vector<Feature> tree = kTree;
   // A chain of exactly the deepest tree the installer accepts, and one deeper.
+  const std::vector<std::string> keys = {"", "D1", "D2", "D3", "D4", "D5", "D6", "D7", "D8",
+                                         "D9", "D10", "D11", "D12", "D13", "D14", "D15", "D16",
+                                         "D17"};
   for (int i = 1; i <= 17; ++i)
-    tree.push_back({nullptr, nullptr, nullptr, 1, 100});
-  std::vector<std::string> keys;
-  for (int i = 1; i <= 17; ++i) keys.push_back("D" + std::to_string(i));
-  for (int i = 0; i < 17; ++i) {
-    tree[kTree.size() + i].key = keys[i].c_str();
-    tree[kTree.size() + i].parent = i == 0 ? "" : keys[i - 1].c_str();
-    tree[kTree.size() + i].title = "t";
-  }
+    tree.push_back({keys[i].c_str(), keys[i - 1].c_str(), "t", 1, 100});
   FeaturePackage(pkg, tree);
   MSIHANDLE h = pkg.Open();
   std::string sixteen = "t";

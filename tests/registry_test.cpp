@@ -11,30 +11,16 @@
 
 #include <windows.h>
 
+#include "tests/registry_tree.h"
+
 #ifndef _WIN32
 #include "winsim/control.h"
 #endif
 
 namespace {
 
-struct Key {
-  HKEY h = nullptr;
-  ~Key() { if (h) RegCloseKey(h); }
-};
-
-// Deletes a key and everything below it; ERROR_FILE_NOT_FOUND when missing.
-LONG DeleteTree(HKEY root, const std::string& path) {
-  Key key;
-  LONG error = RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key.h);
-  if (error) return error;
-  char name[256];
-  DWORD length = sizeof name;
-  while (RegEnumKeyExA(key.h, 0, name, &length, nullptr, nullptr, nullptr, nullptr) == 0) {
-    if ((error = DeleteTree(key.h, name))) return error;
-    length = sizeof name;
-  }
-  return RegDeleteKeyA(root, path.c_str());
-}
+using viduzo_test::DeleteTree;
+using viduzo_test::Key;
 
 std::string Bytes(const char* text, size_t size) { return std::string(text, size); }
 const BYTE* Data(const char* text) { return reinterpret_cast<const BYTE*>(text); }

@@ -5,13 +5,6 @@
 namespace viduzo_test {
 namespace {
 
-struct Key {
-  HKEY h = nullptr;
-  ~Key() {
-    if (h) RegCloseKey(h);
-  }
-};
-
 bool Snapshot(HKEY key, RegTree* tree) {
   std::vector<char> name(16384), data(1 << 16);
   for (DWORD i = 0;; ++i) {

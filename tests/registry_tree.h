@@ -12,6 +12,14 @@
 
 namespace viduzo_test {
 
+// Closes the key it holds.
+struct Key {
+  HKEY h = nullptr;
+  ~Key() {
+    if (h) RegCloseKey(h);
+  }
+};
+
 struct RegValue {
   std::string name;
   DWORD type;

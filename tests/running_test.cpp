@@ -170,6 +170,9 @@ TEST_F(RunningTest, AgentIsTerminatedInPackagesThatCarryIt) {
 
 TEST_F(RunningTest, AgentCommandLineIsBuiltFromTheRegisteredCommand) {
   const std::string q = "\"" + helper + "\"";
+  // Command texts of 520 characters fit the 521-byte buffer; 521 do not.
+  const std::string fits = q + " " + std::string(520 - q.size() - 6, 'p');
+  const std::string over = q + " " + std::string(521 - q.size() - 6, 'p');
   struct Case {
     std::string value;
     std::string terminate;  // "" when the program cannot start
@@ -184,9 +187,12 @@ TEST_F(RunningTest, AgentCommandLineIsBuiltFromTheRegisteredCommand) {
       {"%1", "", ""},
       {"\"%1\"", "", ""},
       {"", "", ""},
+      {fits + " \"%1\"", fits + "  /terminate", fits + " "},
+      {over + " \"%1\"", "", ""},
   };
+  ASSERT_EQ(fits.size() + 5, 520u);
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.value);
+    SCOPED_TRACE(c.value.size() > 80 ? std::to_string(c.value.size()) : c.value);
     AgentRegistration agent(c.value);
     Package p;
     p.Property("HlType", "MSI_HLA");
@@ -197,27 +203,6 @@ TEST_F(RunningTest, AgentCommandLineIsBuiltFromTheRegisteredCommand) {
     StartHelperLog(0);
     EXPECT_EQ(CallAction(h, "RestartHlAgent"), ERROR_SUCCESS);
     EXPECT_EQ(WaitForHelperLog(c.restart.empty() ? 0 : 1), c.restart.empty() ? "" : Agent(c.restart));
-  }
-}
-
-TEST_F(RunningTest, RegisteredCommandMustFitItsBuffer) {
-  // 520 characters of command text fit the 521-byte buffer; 521 do not.
-  const std::string q = "\"" + helper + "\"";
-  for (std::size_t length : {520u, 521u}) {
-    SCOPED_TRACE(length);
-    std::string padding(length - q.size() - 6, 'p');
-    AgentRegistration agent(q + " " + padding + " \"%1\"");
-    ASSERT_EQ(q.size() + 1 + padding.size() + 5, length);
-    Package p;
-    p.Property("HlType", "MSI_ALL");
-    MSIHANDLE h = p.Open();
-    StartHelperLog(0);
-    EXPECT_EQ(CallAction(h, "SignalClientTerminate"), ERROR_SUCCESS);
-    EXPECT_EQ(HelperLog(), length == 520 ? Agent(q + " " + padding + "  /terminate") : "");
-    StartHelperLog(0);
-    EXPECT_EQ(CallAction(h, "RestartHlAgent"), ERROR_SUCCESS);
-    EXPECT_EQ(WaitForHelperLog(length == 520 ? 1 : 0),
-              length == 520 ? Agent(q + " " + padding + " ") : "");
   }
 }
 
@@ -311,36 +296,21 @@ const char kCalling[] = "VmrTerminateProcess: Calling CreateToolHelp32SnapShot";
 const char kAfterSnapshot[] = "VmrTerminateProcess: After pCreateToolHelp32SnapShot";
 const char kAfterFirst[] = "VmrTerminateProcess: After pProcess32First";
 
-TEST(RunningNative, TerminatorTracesItsStepsAndSurvivesMissingToolhelp) {
-  HandleCheck handles;
-  std::size_t kernelHandles = winsim::OpenKernelHandleCount();
-  EXPECT_EQ(viduzo::VmrTerminateProcess("nothing.exe"), 0);
-  EXPECT_EQ(DebugLines(),
-            (std::vector<std::string>{kAfterLoad, kCalling, kAfterSnapshot, kAfterFirst}));
-  for (const char* name : {"CreateToolhelp32Snapshot", "Process32First", "Process32Next"}) {
-    SCOPED_TRACE(name);
-    winsim::ClearDebugLines();
-    winsim::SetToolhelpFunctionMissing(name);
-    EXPECT_EQ(viduzo::VmrTerminateProcess("nothing.exe"), 0);
-    EXPECT_EQ(DebugLines(), std::vector<std::string>{kAfterLoad});
-    winsim::ResetProcessSnapshots();
-  }
-  winsim::ClearDebugLines();
-  winsim::FailProcessSnapshots(true);
-  EXPECT_EQ(viduzo::VmrTerminateProcess("nothing.exe"), 0);
-  EXPECT_EQ(DebugLines(), (std::vector<std::string>{kAfterLoad, kCalling, kAfterSnapshot}));
-  EXPECT_EQ(winsim::OpenKernelHandleCount(), kernelHandles);
-}
-
+// The terminator traces its steps, survives missing toolhelp functions and a
+// failing snapshot, and frees kernel32 and every handle on every path.
 TEST(RunningNative, TerminatorFreesKernel32OnEveryPath) {
   const char kFreeFailed[] = "VmrTerminateProcess: FreeLibrary call failed.";
   const int loads = winsim::ModuleLoadCount("kernel32.dll");
+  HandleCheck handles;
+  const std::size_t kernelHandles = winsim::OpenKernelHandleCount();
   struct Case {
     const char* missing;  // a toolhelp function made missing, or null
     bool failSnapshot;
     std::vector<std::string> lines;  // before the FreeLibrary line
   } cases[] = {
       {nullptr, false, {kAfterLoad, kCalling, kAfterSnapshot, kAfterFirst}},
+      {"CreateToolhelp32Snapshot", false, {kAfterLoad}},
+      {"Process32First", false, {kAfterLoad}},
       {"Process32Next", false, {kAfterLoad}},
       {nullptr, true, {kAfterLoad, kCalling, kAfterSnapshot}},
   };
@@ -362,6 +332,7 @@ TEST(RunningNative, TerminatorFreesKernel32OnEveryPath) {
       }
       EXPECT_EQ(DebugLines(), expected);
       EXPECT_EQ(winsim::ModuleLoadCount("kernel32.dll"), loads);
+      EXPECT_EQ(winsim::OpenKernelHandleCount(), kernelHandles);
     }
   }
   // Without kernel32 nothing is looked up, traced or ended.
@@ -545,18 +516,6 @@ TEST(RunningNative, AgentWaitWakesOnFileChangesInTheWatchedFolder) {
   EXPECT_EQ(winsim::ChangeNotificationRearms() - rearms, 2u);
 }
 
-TEST(RunningNative, CopyDataCarriesTheFourBytePayload) {
-  // The receiver copies cbData bytes from the sender: a longer count would read
-  // past the payload (AddressSanitizer stops the test then).
-  std::string folder = TempFolder("vdzcopy");
-  InstallHelper(folder + "vdzhelper.exe");
-  StartHelperLog(0);
-  HelperWindow manager(folder + "vdzhelper.exe", "ZncRun32Class", true);
-  Package pkg;
-  MSIHANDLE h = pkg.Open();
-  EXPECT_EQ(CallAction(h, "SignalClientTerminate"), ERROR_SUCCESS);
-  EXPECT_EQ(HelperLog(), "copydata 0 1 4\n");
-}
 #endif
 
 }  // namespace

@@ -38,11 +38,12 @@ void WizardTables(Package& p) {
         "`EnableKey` CHAR(255), `DisplayText` CHAR(255) PRIMARY KEY `Dialog`)");
 }
 
-// A DialogWizardControl row; an empty condition or key stays null.
+// A DialogWizardControl row; an empty next dialog, condition or key stays null.
 void Step(Package& p, const std::string& dialog, int sequence, const std::string& next,
           const std::string& condition, const std::string& key) {
-  std::string columns = "`Dialog`, `Control`, `DialogSequence`, `NextDialog`";
-  std::string values = Q(dialog) + ", 'Next', " + std::to_string(sequence) + ", " + Q(next);
+  std::string columns = "`Dialog`, `Control`, `DialogSequence`";
+  std::string values = Q(dialog) + ", 'Next', " + std::to_string(sequence);
+  if (!next.empty()) columns += ", `NextDialog`", values += ", " + Q(next);
   if (!condition.empty()) columns += ", `Condition`", values += ", " + Q(condition);
   if (!key.empty()) columns += ", `EnableKey`", values += ", " + Q(key);
   p.Sql("INSERT INTO `DialogWizardControl` (" + columns + ") VALUES (" + values + ")");
@@ -141,9 +142,10 @@ void RegisterForeignAction(UINT result) {
 #endif
 }
 
-UINT Search(MSIHANDLE h, const std::string& dialog, const std::string& enabled) {
+UINT Search(MSIHANDLE h, const std::string& dialog, const std::string& enabled,
+            const std::string& control = "Next") {
   SetProp(h, "VmrCurrentDialog", dialog);
-  SetProp(h, "VmrCurrentCtrlSelection", "Next");
+  SetProp(h, "VmrCurrentCtrlSelection", control);
   SetProp(h, "ENABLE_DIALOGS", enabled);
   return CallAction(h, "SearchNewDialog");
 }
@@ -293,20 +295,11 @@ TEST(WizardSearch, UnreadableInputFails) {
     SCOPED_TRACE(c.name);
     Package p;
     WizardTables(p);
-    if (!c.candidate.empty()) {
-      std::string columns = "`Dialog`, `Control`, `DialogSequence`";
-      std::string values = "'Start', 'Next', 1";
-      if (c.candidate != "-") columns += ", `NextDialog`", values += ", " + Q(c.candidate);
-      if (!c.condition.empty()) columns += ", `Condition`", values += ", " + Q(c.condition);
-      if (!c.key.empty()) columns += ", `EnableKey`", values += ", " + Q(c.key);
-      p.Sql("INSERT INTO `DialogWizardControl` (" + columns + ") VALUES (" + values + ")");
-    }
+    if (!c.candidate.empty())
+      Step(p, "Start", 1, c.candidate == "-" ? "" : c.candidate, c.condition, c.key);
     MSIHANDLE h = p.Open();
     SetProp(h, "VmrNextWizardDialog", "Old");
-    SetProp(h, "VmrCurrentDialog", c.dialog);
-    SetProp(h, "VmrCurrentCtrlSelection", c.control);
-    SetProp(h, "ENABLE_DIALOGS", "Yes");
-    EXPECT_EQ(CallAction(h, "SearchNewDialog"), c.result);
+    EXPECT_EQ(Search(h, c.dialog, "Yes", c.control), c.result);
     EXPECT_EQ(GetProp(h, "VmrNextWizardDialog"), c.next);
   }
 }
@@ -503,10 +496,7 @@ TEST(WizardReplay, EventOutcomes) {
     CustomAction(p, "FailingOwn", 1, kLibraryKey, "DisableDialogCtrls");
     MSIHANDLE h = p.Open();
     SetProp(h, "SelectedDialogDisplay", std::string(256, 'x'));
-    SetProp(h, "VmrCurrentDialog", "Start");
-    SetProp(h, "VmrCurrentCtrlSelection", "Next");
-    SetProp(h, "ENABLE_DIALOGS", "Shown");
-    EXPECT_EQ(CallAction(h, "SearchNewDialog"), c.result);
+    EXPECT_EQ(Search(h, "Start", "Shown"), c.result);
     EXPECT_EQ(GetProp(h, "AFTER"), c.after);
   }
 }
