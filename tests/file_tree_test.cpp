@@ -635,7 +635,9 @@ TEST(FileTreeParents, MissingRootParents) {
         folders.push_back({row[0].rfind("MV_FILE_", 0) == 0 ? "<key>" : row[0]});
         // The destination key's property holds the destination path whatever
         // the rows name.
-        if (row[0].rfind("MV_FILE_", 0) == 0) EXPECT_EQ(GetProp(h, row[0]), destination);
+        if (row[0].rfind("MV_FILE_", 0) == 0) {
+          EXPECT_EQ(GetProp(h, row[0]), destination);
+        }
       }
       EXPECT_EQ(folders, c.destFolders);
     }

@@ -328,7 +328,9 @@ TEST(RtfReport, Limits) {
       doc.ClearMaps();
     }
     EXPECT_EQ(doc.Document(), c.document);
-    if (*c.added) EXPECT_EQ(added, c.added);
+    if (*c.added) {
+      EXPECT_EQ(added, c.added);
+    }
   }
 
   // 2048 font entries, color entries and body pieces per document: one that
@@ -443,11 +445,6 @@ void SummaryPackage(Package& pkg, const std::vector<SummaryFeature>& features) {
                       {"A", 10, "featurereport AND NOT Installed", kLine},
                       {"A", 50, "", "earlier run"},
                       {"B", 50, "", "other control"}});
-}
-
-void Cost(MSIHANDLE h) {
-  for (const char* action : {"CostInitialize", "FileCost", "CostFinalize"})
-    ASSERT_EQ(MsiDoActionA(h, action), 0u) << action;
 }
 
 // The Report rows after the template, as order, condition and line text.

@@ -515,7 +515,9 @@ TEST(InstallLocation, FailedReadsAndWritesNative) {
     std::string label = std::string(c.action) + " " + std::to_string(&c - cases);
     EXPECT_EQ(CallAction(install, c.action), c.expected) << label;
     winsim::ResetSession();
-    if (!c.name.empty()) EXPECT_EQ(GetProp(install, c.name), c.value) << label;
+    if (!c.name.empty()) {
+      EXPECT_EQ(GetProp(install, c.name), c.value) << label;
+    }
   }
 }
 
@@ -562,8 +564,9 @@ TEST(ShortcutConditions, FailedShellStepsNative) {
     else winsim::FailShellLinkMethod(s);
     EXPECT_EQ(CallAction(install, "RemoveHLShortcuts"), s == "property write" ? 0u : 259u) << s;
     EXPECT_EQ(CallAction(install, "FixInstallLocation"), s == "GetArguments" ? 0u : 1603u) << s;
-    if (s != "property write")
+    if (s != "property write") {
       EXPECT_EQ(GetProp(install, kOld), s == "GetArguments" ? "c:\\old\\hl.exe" : "") << s;
+    }
     winsim::ResetShellLinks();
     winsim::FailCoCreateInstance(S_OK);
   }
